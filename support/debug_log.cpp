@@ -117,8 +117,9 @@ void vorn_client_try_open_debug_logfile() {
     } else {
       const bool opened = debug_logfile.open_stdout();
       logfile_failed = opened ? 0 : 1;
-      report.assign(opened ? "vorn_client_try_open_debug_logfile() - using STDOUT."
-                           : "vorn_client_try_open_debug_logfile() - unable to use STDOUT for log data.");
+      report.assign(
+          opened ? "vorn_client_try_open_debug_logfile() - using STDOUT."
+                 : "vorn_client_try_open_debug_logfile() - unable to use STDOUT for log data.");
     }
   }
   debug_message(report.c_str(), category, module_debug_log);
@@ -148,7 +149,8 @@ void vorn_client_debug_logfile_close() {
       return;
     }
   }
-  debug_message("Error in vorn_client_debug_logfile_close(), no logfile open.", 4, module_debug_log);
+  debug_message("Error in vorn_client_debug_logfile_close(), no logfile open.", 4,
+                module_debug_log);
 }
 
 int vorn_client_debug_logfile_is_open() { return debug_logfile.descriptor.load() >= 0; }
@@ -219,7 +221,8 @@ int vorn_signal_safe_logfile::write_int(int value) {
   int pos = static_cast<int>(sizeof digits) - 1;
   digits[pos] = '\0';
   // Work on the magnitude as unsigned so that INT_MIN needs no special case.
-  unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+  unsigned int magnitude =
+      value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
   do {
     digits[--pos] = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
