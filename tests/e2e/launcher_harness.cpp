@@ -1,0 +1,134 @@
+#include "e2e/launcher_harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+extern char **environ;
+
+namespace e2e {
+
+namespace {
+
+std::vector<char *> c_strings(std::vector<std::string> &texts) {
+  std::vector<char *> out;
+  for (std::string &t : texts) out.push_back(t.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::string launcher_path() { return VIRELAN_LAUNCHER_PATH; }
+
+bool eventually(double seconds, const std::function<bool()> &condition) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+  while (true) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+xvfb_display::xvfb_display() {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> args = {"Xvfb", "-displayfd",   "3",         "-screen",
+                                   "0",    "1280x1024x24", "-nolisten", "tcp"};
+  std::vector<char *> argv = c_strings(args);
+  const int rc = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (rc != 0) {
+    pid_ = -1;
+    close(fds[0]);
+    return;
+  }
+  // Xvfb writes the display number once it accepts connections.
+  std::string number;
+  char c;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  close(fds[0]);
+  if (!number.empty()) name_ = ":" + number;
+}
+
+xvfb_display::~xvfb_display() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+launcher_process::launcher_process(const launch_options &options) {
+  std::vector<std::string> args = {launcher_path()};
+  args.insert(args.end(), options.args.begin(), options.args.end());
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "NO_AT_BRIDGE=1",
+                                  "GDK_BACKEND=x11"};
+  if (!options.display.empty()) env.push_back("DISPLAY=" + options.display);
+  if (!options.home.empty()) env.push_back("HOME=" + options.home);
+  std::vector<char *> argv = c_strings(args);
+  std::vector<char *> envp = c_strings(env);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const std::string out = output_dir_ / "stdout";
+  const std::string err = output_dir_ / "stderr";
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!options.working_directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
+  }
+  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+launcher_process::~launcher_process() {
+  if (running()) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool launcher_process::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  const pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == 0) return true;
+  if (r == pid_) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  pid_ = -1;
+  return false;
+}
+
+int launcher_process::wait(double seconds) {
+  if (!eventually(seconds, [this] { return !running(); })) return -1;
+  return status_;
+}
+
+void launcher_process::terminate() {
+  if (running()) kill(pid_, SIGTERM);
+}
+
+std::string launcher_process::standard_output() const {
+  return testing_support::read_file(output_dir_ / "stdout");
+}
+
+std::string launcher_process::standard_error() const {
+  return testing_support::read_file(output_dir_ / "stderr");
+}
+
+}  // namespace e2e

@@ -1,0 +1,69 @@
+// What the end-to-end tests need to run the real launcher: an Xvfb display of
+// their own, a temporary HOME, and a launcher process whose standard output and
+// error go to files that the test reads afterwards. For the test's main thread.
+#ifndef VIRELAN_TESTS_E2E_LAUNCHER_HARNESS_H
+#define VIRELAN_TESTS_E2E_LAUNCHER_HARNESS_H
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/test_support.h"
+
+namespace e2e {
+
+// A private X server (Xvfb picks a free display number). name() is empty when
+// Xvfb could not be started.
+class xvfb_display {
+ public:
+  xvfb_display();
+  ~xvfb_display();
+  xvfb_display(const xvfb_display &) = delete;
+  xvfb_display &operator=(const xvfb_display &) = delete;
+
+  const std::string &name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+struct launch_options {
+  std::vector<std::string> args;  // after argv[0], which is the launcher's path
+  std::string display;
+  std::string home;  // empty: HOME is not set at all
+  std::string working_directory;
+};
+
+// One run of the launcher. The destructor kills it if it is still running.
+class launcher_process {
+ public:
+  explicit launcher_process(const launch_options &options);
+  ~launcher_process();
+  launcher_process(const launcher_process &) = delete;
+  launcher_process &operator=(const launcher_process &) = delete;
+
+  // Waits for the end: the exit status, 128 + signal, or -1 on time-out.
+  int wait(double seconds);
+  void terminate();
+  bool running();
+  std::string standard_output() const;
+  std::string standard_error() const;
+
+ private:
+  testing_support::temp_dir output_dir_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// The launcher program under test.
+std::string launcher_path();
+
+// Polls `condition` every 20 ms for up to `seconds`.
+bool eventually(double seconds, const std::function<bool()> &condition);
+
+}  // namespace e2e
+
+#endif  // VIRELAN_TESTS_E2E_LAUNCHER_HARNESS_H
