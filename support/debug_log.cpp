@@ -59,6 +59,15 @@ void set_name(char **slot, const char *value, const char *refusal) {
   debug_message(refusal, 4, module_debug_log);
 }
 
+// The message filter: nothing while disabled or when every bit is masked;
+// verbose messages (bit 256) need level 3, the others level 1.
+bool passes_filter(int category) {
+  if (!debug_messages_enabled.load()) return false;
+  const int bits = category & ~debug_category_mask.load();
+  if (bits == 0) return false;
+  return debug_level.load() >= ((bits & 256) ? 3 : 1);
+}
+
 }  // namespace
 
 void debug_messages_enable() { debug_messages_enabled = 1; }
@@ -81,12 +90,11 @@ void debug_log(const char *format, ...) {
 
 void debug_message(const char *text, int category, int module) {
   (void)module;
-  if (!debug_messages_enabled.load()) return;
-  const int bits = category & ~debug_category_mask.load();
-  if (bits == 0) return;
-  const int needed = (bits & 256) ? 3 : 1;
-  if (debug_level.load() < needed) return;
-  debug_log("%s\n", text);
+  if (passes_filter(category)) debug_log("%s\n", text);
+}
+
+void debug_message_prebuilt(const char *line, int category) {
+  if (passes_filter(category) && debug_logfile.descriptor.load() >= 0) debug_logfile.write(line);
 }
 
 void vorn_client_set_debug_logfile_name(const char *path) {

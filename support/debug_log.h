@@ -40,6 +40,12 @@ void debug_log(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // not used by the filter.
 void debug_message(const char *text, int category, int module);
 
+// For a forked child before exec, where only async-signal-safe calls are
+// allowed: the same filter as debug_message(), then `line` (which carries its own
+// newline) in one write to the log if it is already open. Nothing is formatted,
+// allocated or opened.
+void debug_message_prebuilt(const char *line, int category);
+
 void debug_messages_enable();
 void debug_messages_disable();
 void set_debug_category_mask(int mask);

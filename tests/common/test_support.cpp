@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/debug_log.h"
 
@@ -95,6 +97,16 @@ int file_mode(const std::string &path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return -1;
   return static_cast<int>(st.st_mode & 07777);
+}
+
+bool eventually(double seconds, const std::function<bool()> &condition) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 int run_in_child(const std::function<int()> &body) {

@@ -55,6 +55,9 @@ bool path_exists(const std::string &path);
 // Permission bits (st_mode & 07777) of path, or -1.
 int file_mode(const std::string &path);
 
+// Polls `condition` every 20 ms for up to `seconds`; true once it holds.
+bool eventually(double seconds, const std::function<bool()> &condition);
+
 // Runs `body` in a forked child and returns its exit status (the body's return
 // value), or 128 + signal when it was killed. The child ends with _exit, so it
 // runs no test framework code after the body.

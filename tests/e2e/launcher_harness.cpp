@@ -7,10 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 extern char **environ;
 
@@ -28,16 +26,6 @@ std::vector<char *> c_strings(std::vector<std::string> &texts) {
 }  // namespace
 
 std::string launcher_path() { return VIRELAN_LAUNCHER_PATH; }
-
-bool eventually(double seconds, const std::function<bool()> &condition) {
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-  while (true) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
 
 xvfb_display::xvfb_display() {
   int fds[2];

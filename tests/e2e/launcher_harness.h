@@ -61,8 +61,7 @@ class launcher_process {
 // The launcher program under test.
 std::string launcher_path();
 
-// Polls `condition` every 20 ms for up to `seconds`.
-bool eventually(double seconds, const std::function<bool()> &condition);
+using testing_support::eventually;
 
 }  // namespace e2e
 
