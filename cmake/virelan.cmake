@@ -34,10 +34,15 @@ function(virelan_program name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
 endfunction()
 
-# virelan_gtest(NAME LABELS ... SOURCES ... DEPS ...): a GoogleTest program whose
-# tests ctest discovers one by one, so each runs in a fresh process.
+# virelan_gtest(NAME [THREADED] LABELS ... SOURCES ... DEPS ... [TIMEOUT s]): a
+# GoogleTest program whose tests ctest discovers one by one, so each runs in a
+# fresh process. THREADED marks a program that runs threads of our own: a
+# ThreadSanitizer build (VIRELAN_SANITIZE=thread) builds only those.
 function(virelan_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(VIRELAN_SANITIZE STREQUAL "thread" AND NOT ARG_THREADED)
+    return()
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${VIRELAN_WARNINGS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -46,8 +51,9 @@ function(virelan_gtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
+  # One label per program: gtest_discover_tests cannot pass a list of them on.
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+    PROPERTIES LABELS ${ARG_LABELS} TIMEOUT ${ARG_TIMEOUT}
     DISCOVERY_TIMEOUT 30)
 endfunction()
 
