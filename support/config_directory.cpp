@@ -29,12 +29,11 @@ char *copy_text(const char *text) {
 }
 
 void report_refusal(const char *path, const char *reason) {
-  bounded_text report;
-  report.append("Error in vorn_client_set_up_config_directory(), refusing config directory '");
-  report.append(path);
-  report.append("': ");
-  report.append(reason);
-  debug_message(report.c_str(), 16, module_config_directory);
+  bounded_text tail;
+  tail.append("': ");
+  tail.append(reason);
+  debug_message_about("Error in vorn_client_set_up_config_directory(), refusing config directory '",
+                      path, tail.c_str(), 16, module_config_directory);
 }
 
 // Creates the candidate if needed, then checks that it is private and writeable.
@@ -128,11 +127,8 @@ int vorn_client_set_up_config_directory(const char *base_name) {
     char *copy = copy_text(candidate.c_str());
     if (copy == nullptr) break;
     config_directory_path = copy;
-    bounded_text report;
-    report.append("vorn_client_set_up_config_directory() - got final config directory '");
-    report.append(copy);
-    report.append("'");
-    debug_message(report.c_str(), 256, module_config_directory);
+    debug_message_about("vorn_client_set_up_config_directory() - got final config directory '",
+                        copy, "'", 256, module_config_directory);
     return 1;
   }
   debug_message(

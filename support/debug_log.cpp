@@ -93,6 +93,16 @@ void debug_message(const char *text, int category, int module) {
   if (passes_filter(category)) debug_log("%s\n", text);
 }
 
+void debug_message_about(const char *before, const char *subject, const char *after, int category,
+                         int module) {
+  if (!passes_filter(category)) return;
+  bounded_text text;
+  if (before != nullptr) text.append(before);
+  if (subject != nullptr) text.append(subject);
+  if (after != nullptr) text.append(after);
+  debug_message(text.c_str(), category, module);
+}
+
 void debug_message_prebuilt(const char *line, int category) {
   if (passes_filter(category) && debug_logfile.descriptor.load() >= 0) debug_logfile.write(line);
 }

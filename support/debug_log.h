@@ -40,6 +40,11 @@ void debug_log(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // not used by the filter.
 void debug_message(const char *text, int category, int module);
 
+// debug_message() of `before` + `subject` + `after` (null parts are left out),
+// for the many messages that name a path or a value in the middle.
+void debug_message_about(const char *before, const char *subject, const char *after, int category,
+                         int module);
+
 // For a forked child before exec, where only async-signal-safe calls are
 // allowed: the same filter as debug_message(), then `line` (which carries its own
 // newline) in one write to the log if it is already open. Nothing is formatted,

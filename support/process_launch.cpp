@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "support/bounded_text.h"
 #include "support/debug_log.h"
@@ -21,11 +22,8 @@ void report_failure(const char *function, const char *what, int result, int erro
   char head[1024];
   std::snprintf(head, sizeof head, "Error in %s(), %s failed.  Return code %d, error code %d.",
                 function, what, result, error);
-  bounded_text report;
-  report.append(head);
-  report.append(" Filename: ");
-  report.append(path);
-  debug_message(report.c_str(), 2, module_helpers);
+  std::strncat(head, " Filename: ", sizeof head - std::strlen(head) - 1);
+  debug_message_about(head, path, nullptr, 2, module_helpers);
 }
 
 int make_executable(const char *function, const char *path) {
@@ -56,11 +54,7 @@ char *append_text(char *out, const char *end, const char *text) {
 
 void vorn_boot_exec(const char *path, char *const argv[]) {
   if (!make_executable("vorn_boot_exec", path)) return;
-  bounded_text trying;
-  trying.append("vorn_boot_exec() - trying to boot image '");
-  trying.append(path);
-  trying.append("'");
-  debug_message(trying.c_str(), 256, module_helpers);
+  debug_message_about("vorn_boot_exec() - trying to boot image '", path, "'", 256, module_helpers);
   std::fflush(nullptr);
   const int result = execv(path, argv);
   report_failure("vorn_boot_exec", "exec", result, errno, path);
@@ -69,11 +63,7 @@ void vorn_boot_exec(const char *path, char *const argv[]) {
 
 int vorn_fork_exec(const char *path, char *const argv[]) {
   if (!make_executable("vorn_fork_exec", path)) return 0;
-  bounded_text trying;
-  trying.append("vorn_fork_exec() - trying to run image '");
-  trying.append(path);
-  trying.append("'");
-  debug_message(trying.c_str(), 256, module_helpers);
+  debug_message_about("vorn_fork_exec() - trying to run image '", path, "'", 256, module_helpers);
   std::fflush(nullptr);
 
   // The child of a threaded process may only make async-signal-safe calls
@@ -111,22 +101,16 @@ int vorn_fork_exec(const char *path, char *const argv[]) {
 int vorn_is_boot_file_bad(const char *path) {
   std::FILE *f = std::fopen(path, "rb");
   if (f == nullptr) {
-    bounded_text report;
-    report.append("vorn_is_boot_file_bad() - cannot open image file '");
-    report.append(path);
-    report.append("'.");
-    debug_message(report.c_str(), 256, module_helpers);
+    debug_message_about("vorn_is_boot_file_bad() - cannot open image file '", path, "'.", 256,
+                        module_helpers);
     return 1;
   }
   std::fseek(f, 0, SEEK_END);
   const off_t size = ftello(f);
   std::fclose(f);
   if (size >= 100) return 0;
-  bounded_text report;
-  report.append("vorn_is_boot_file_bad() - image '");
-  report.append(path);
-  report.append("' is too small to be valid.");
-  debug_message(report.c_str(), 2, module_helpers);
+  debug_message_about("vorn_is_boot_file_bad() - image '", path, "' is too small to be valid.", 2,
+                      module_helpers);
   return 1;
 }
 

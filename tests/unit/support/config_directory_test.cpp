@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/test_support.h"
 
@@ -107,14 +108,27 @@ const char *const kNoHome =
     "Error in vorn_client_set_up_config_directory(), unable to fetch home directory - please set "
     "HOME environment variable and restart.\n";
 
+// One scenario: how the machine looks, what HOME says, and what the child
+// prints (the log's lines included).
+struct Scenario {
+  const char *name;
+  void (*prepare)();
+  const char *home;
+  std::string expected;
+};
+
+void expect_outcomes(const std::vector<Scenario> &scenarios) {
+  for (const Scenario &c : scenarios) {
+    SCOPED_TRACE(c.name);
+    const Outcome outcome = run_set_up(c.prepare, c.home, false);
+    if (outcome.status == kNoNamespace) GTEST_SKIP() << "mount namespaces are not permitted here";
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.output, c.expected);
+  }
+}
+
 TEST_F(ConfigDirectoryTest, CandidatesAreTriedInOrder) {
-  struct Case {
-    const char *name;
-    void (*prepare)();
-    const char *home;
-    std::string expected;  // what the child prints, the log's lines included
-  };
-  const Case cases[] = {
+  expect_outcomes({
       {"writeable home", [] {}, "/tmp/home", "RESULT 1 /tmp/home/.Virelan\nMODE 0700 PROBE gone\n"},
       {"home ending in a slash", [] {}, "/tmp/home/",
        "RESULT 1 /tmp/home//.Virelan\nMODE 0700 PROBE gone\n"},
@@ -125,14 +139,7 @@ TEST_F(ConfigDirectoryTest, CandidatesAreTriedInOrder) {
        "RESULT 1 Virelan\nMODE 0700 PROBE gone\n"},
       {"nothing usable", nothing_usable, kUnusableHome,
        std::string(kGivingUp) + "RESULT 0 (none)\n"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    const Outcome outcome = run_set_up(c.prepare, c.home, false);
-    if (outcome.status == kNoNamespace) GTEST_SKIP() << "mount namespaces are not permitted here";
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.output, c.expected);
-  }
+  });
 }
 
 TEST_F(ConfigDirectoryTest, MissingOrEmptyHomeTriesNothingElse) {
@@ -150,13 +157,7 @@ TEST_F(ConfigDirectoryTest, MissingOrEmptyHomeTriesNothingElse) {
 // The launcher runs programs from its directory: one that another user made,
 // or that others can write to, would let them run code as the player.
 TEST_F(ConfigDirectoryTest, DirectoriesOthersControlAreRefused) {
-  struct Case {
-    const char *name;
-    void (*prepare)();
-    const char *home;
-    const char *expected;
-  };
-  const Case cases[] = {
+  expect_outcomes({
       {"made by another user in /tmp",
        [] {
          cwd_candidate_is_a_file();
@@ -187,14 +188,7 @@ TEST_F(ConfigDirectoryTest, DirectoriesOthersControlAreRefused) {
        "Error in vorn_client_set_up_config_directory(), refusing config directory "
        "'/tmp/Virelan': it is a link owned by another user (uid 1234).\n"
        "RESULT 1 Virelan\nMODE 0700 PROBE gone\n"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    const Outcome outcome = run_set_up(c.prepare, c.home, false);
-    if (outcome.status == kNoNamespace) GTEST_SKIP() << "mount namespaces are not permitted here";
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.output, c.expected);
-  }
+  });
 }
 
 TEST_F(ConfigDirectoryTest, AnOrdinaryUserFallsBackFromAnUnwritableHome) {
