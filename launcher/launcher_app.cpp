@@ -30,6 +30,7 @@ bool launcher_app::OnInit() {
     debug_log("--------------------------- LAUNCHER START --------------------------\n");
   }
 
+  load_system_config_file();
   build_launcher_paths(config_directory);
   read_command_line();
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,15 @@ class LauncherStartupTest : public testing::Test {
   }
   void SetUp() override {
     if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
+    // A settings file of this version, so that start-up has nothing to say
+    // about it; the test of a first start removes it.
+    mkdir(config_dir().c_str(), 0700);
+    testing_support::write_file(config_dir() + "/launcher.cfg",
+                                "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                                "<launcher_config>\n"
+                                "  <launcher_version>1.096-gtk-rc5</launcher_version>\n"
+                                "  <beta_test_enable>0</beta_test_enable>\n"
+                                "</launcher_config>\n\n");
   }
 
   launch_options options(std::vector<std::string> args) const {
@@ -67,7 +77,6 @@ TEST_F(LauncherStartupTest, HelpGoesToTheLogAndEndsWithStatusZero) {
   launcher_process launcher(options({"-h"}));
   EXPECT_EQ(launcher.wait(20), 0) << launcher.standard_error();
   EXPECT_EQ(log_text(), executable_line() + help_lines());
-  EXPECT_EQ(testing_support::file_mode(config_dir()), 0700);
   // The help ends start-up before the executables directory is made.
   EXPECT_FALSE(path_exists(config_dir() + "/executables"));
   EXPECT_EQ(launcher.standard_output(), "");
@@ -110,6 +119,38 @@ TEST_F(LauncherStartupTest, OptionsActInOrderAndUnknownOnesEndWithStatusOne) {
   }
 }
 
+// Beta mode set on the command line is saved at once, even when a later option
+// ends the start, and the next start reads it back.
+TEST_F(LauncherStartupTest, BetaModeFromTheCommandLineIsKept) {
+  const std::string config_file = config_dir() + "/launcher.cfg";
+  auto beta_in_file = [&] {
+    const std::string text = read_file(config_file);
+    const std::size_t at = text.find("<beta_test_enable>");
+    return at == std::string::npos ? std::string("?") : text.substr(at + 18, 1);
+  };
+  unlink(config_file.c_str());
+  {
+    launcher_process first(options({"-h"}));
+    ASSERT_EQ(first.wait(20), 0);
+  }
+  EXPECT_EQ(beta_in_file(), "0");  // a first start writes the defaults
+  EXPECT_EQ(log_text(), "Unable to load system config - cannot open config file '" + config_file +
+                            "'.\n" + executable_line() + help_lines());
+  {
+    launcher_process beta(options({"-b", "-x"}));
+    ASSERT_EQ(beta.wait(20), 1);
+  }
+  EXPECT_EQ(beta_in_file(), "1");
+  const int mode = testing_support::file_mode(config_file);
+  {
+    launcher_process off(options({"--UNBETA", "-h"}));
+    ASSERT_EQ(off.wait(20), 0);
+  }
+  EXPECT_EQ(beta_in_file(), "0");
+  EXPECT_EQ(testing_support::file_mode(config_file), mode);
+  EXPECT_EQ(std::system(("xmllint --noout '" + config_file + "'").c_str()), 0);
+}
+
 TEST_F(LauncherStartupTest, WithoutHomeItSaysWhyOnTheTerminalAndEndsWithStatusOne) {
   launch_options o = options({});
   o.home.clear();
@@ -119,7 +160,7 @@ TEST_F(LauncherStartupTest, WithoutHomeItSaysWhyOnTheTerminalAndEndsWithStatusOn
             "Error in vorn_client_set_up_config_directory(), unable to fetch home directory - "
             "please set HOME environment variable and restart.\n"
             "Boot failed, unable to get at system config directory.\n");
-  EXPECT_FALSE(path_exists(config_dir()));
+  EXPECT_EQ(log_text(), "");
 }
 
 // A normal start keeps running and holds the updater lock, so that a second
