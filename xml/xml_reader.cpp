@@ -84,8 +84,9 @@ void vorn_xml_reader::push_tag(const char *text) {
     error("Error in vorn_xml_reader::read_tag(), out of memory for the tag stack.");
     return;
   }
-  std::strncpy(node->text, text, tag_capacity - 1);
-  node->text[tag_capacity - 1] = '\0';
+  const std::size_t length = strnlen(text, tag_capacity - 1);
+  std::memcpy(node->text, text, length);
+  node->text[length] = '\0';
   node->below = tag_stack_;
   tag_stack_ = node;
 }

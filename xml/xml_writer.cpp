@@ -67,8 +67,9 @@ void vorn_xml_writer::write_tag(const char *name, int newline, const char *attri
   }
   tag_node *node = new (std::nothrow) tag_node;
   if (node != nullptr) {
-    std::strncpy(node->name, name, tag_capacity - 1);
-    node->name[tag_capacity - 1] = '\0';
+    const std::size_t length = strnlen(name, tag_capacity - 1);
+    std::memcpy(node->name, name, length);
+    node->name[length] = '\0';
     node->below = tag_stack_;
     tag_stack_ = node;
   } else {
