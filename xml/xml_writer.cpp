@@ -76,13 +76,7 @@ void vorn_xml_writer::write_tag(const char *name, int newline, const char *attri
     debug_message("Error in vorn_xml_writer::write_tag(), out of memory for the tag stack.\n", 4,
                   module_xml);
   }
-  write_indent();
-  put("<");
-  write_string(name);
-  if (attributes != nullptr) {
-    put(" ");
-    put(attributes);
-  }
+  open_tag_text(name, attributes);
   put(newline ? ">\n" : ">");
   ++depth;
 }
@@ -108,6 +102,11 @@ void vorn_xml_writer::end_tag(const char *expected, int indent) {
 }
 
 void vorn_xml_writer::write_empty_tag(const char *name, const char *attributes) {
+  open_tag_text(name, attributes);
+  put(" />\n");
+}
+
+void vorn_xml_writer::open_tag_text(const char *name, const char *attributes) {
   write_indent();
   put("<");
   write_string(name);
@@ -115,7 +114,6 @@ void vorn_xml_writer::write_empty_tag(const char *name, const char *attributes) 
     put(" ");
     put(attributes);
   }
-  put(" />\n");
 }
 
 void vorn_xml_writer::write_cdata(const unsigned char *bytes, int count) {

@@ -56,6 +56,8 @@ class vorn_xml_writer {
   };
 
   void put(const char *text);
+  // The indentation, "<", the escaped name and the attributes of a tag.
+  void open_tag_text(const char *name, const char *attributes);
 
   tag_node *tag_stack_ = nullptr;
 };

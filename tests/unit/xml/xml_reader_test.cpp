@@ -6,23 +6,11 @@
 #include <string>
 
 #include "common/test_support.h"
+#include "unit/xml/string_reader.h"
 
 namespace {
 
 using testing_support::log_capture;
-
-// Reads from a string.
-class string_reader : public vorn_xml_reader {
- public:
-  explicit string_reader(std::string text) : text_(std::move(text)) {}
-  int read_byte() override {
-    return position_ < text_.size() ? static_cast<unsigned char>(text_[position_++]) : -1;
-  }
-
- private:
-  std::string text_;
-  std::size_t position_ = 0;
-};
 
 std::string tag_of(vorn_xml_reader &reader, int *result) {
   char tag[vorn_xml_reader::tag_capacity];

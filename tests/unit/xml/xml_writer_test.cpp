@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/test_support.h"
+#include "unit/xml/string_reader.h"
 #include "xml/xml_reader.h"
 
 namespace {
@@ -21,18 +22,6 @@ class string_writer : public vorn_xml_writer {
   }
   std::string out;
   bool refuse = false;
-};
-
-class string_reader : public vorn_xml_reader {
- public:
-  explicit string_reader(std::string text) : text_(std::move(text)) {}
-  int read_byte() override {
-    return position_ < text_.size() ? static_cast<unsigned char>(text_[position_++]) : -1;
-  }
-
- private:
-  std::string text_;
-  std::size_t position_ = 0;
 };
 
 TEST(XmlWriterTest, NestedElementsComeOutIndented) {
