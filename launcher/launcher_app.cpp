@@ -1,10 +1,16 @@
 #include "launcher/launcher_app.h"
 
+#include <wx/display.h>
+#include <wx/image.h>
+#include <wx/mstream.h>
+
 #include <cstdio>
 #include <cstdlib>
 
+#include "bitmap/vorn_bitmap.h"
 #include "launcher/launcher_config.h"
 #include "launcher/launcher_state.h"
+#include "launcher/launcher_window.h"
 #include "launcher/transliteration.h"
 #include "support/bounded_text.h"
 #include "support/config_directory.h"
@@ -33,6 +39,7 @@ bool launcher_app::OnInit() {
   load_system_config_file();
   build_launcher_paths(config_directory);
   read_command_line();
+  show_window();
 
   lock_path.clear();
   lock_path.append(config_directory);
@@ -44,6 +51,41 @@ bool launcher_app::OnInit() {
     debug_log("OnInit(), unable to get updater file lock.\n");
   }
   return true;
+}
+
+void launcher_app::show_window() {
+  wxImage::AddHandler(new wxPNGHandler);
+  wxMemoryInputStream picture(background_png, background_png_size);
+  background_bitmap = new vorn_bitmap(wxImage(picture, wxBITMAP_TYPE_PNG));
+
+  frame_ = new launcher_frame("Virelan Launcher", wxDefaultPosition, wxSize(480, 300));
+
+  const int index = wxDisplay::GetFromWindow(frame_);
+  const wxRect area =
+      wxDisplay(index == wxNOT_FOUND ? 0u : static_cast<unsigned>(index)).GetClientArea();
+  display_width = area.width;
+  display_height = area.height;
+  if (display_width <= 0) {
+    if (debug_level > 0) {
+      debug_log("Error in OnInit(), got bogus screen/display xsize of %d.  Setting to 640.\n",
+                display_width);
+    }
+    display_width = 640;
+  }
+  if (display_height <= 0) {
+    if (debug_level > 0) {
+      debug_log("Error in OnInit(), got bogus screen/display ysize of %d.  Setting to 480.\n",
+                display_height);
+    }
+    display_height = 480;
+  }
+  if (debug_level > 1) {
+    debug_log("OnInit(), got screen/display size of %d, %d.\n", display_width, display_height);
+  }
+  // Centred on the usable area; the area's own offset is not added.
+  frame_->Move((display_width - 480) / 2, (display_height - 300) / 2);
+  frame_->Show(true);
+  SetTopWindow(frame_);
 }
 
 int launcher_app::OnExit() {

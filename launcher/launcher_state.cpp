@@ -10,6 +10,8 @@ std::atomic<int> update_done{0};
 std::atomic<int> updater_started{0};
 std::atomic<int> verbose_mode{0};
 
+vorn_bitmap *background_bitmap = nullptr;
+
 int display_width = 0;
 int display_height = 0;
 

@@ -34,6 +34,13 @@ extern std::atomic<int> update_done;      // the updater thread has finished its
 extern std::atomic<int> updater_started;  // an updater thread was started at least once
 extern std::atomic<int> verbose_mode;     // -v was given
 
+class vorn_bitmap;
+// The decoded background picture; made at start-up, never freed.
+extern vorn_bitmap *background_bitmap;
+// The picture as the program carries it (a 480x300 RGBA PNG).
+extern const unsigned char background_png[];
+extern const unsigned int background_png_size;
+
 // The display's usable size, as start-up found it.
 extern int display_width;
 extern int display_height;
