@@ -1,0 +1,140 @@
+// The splash window as a player sees it: the real launcher under an Xvfb of the
+// test's own, looked at with xdotool, xprop and screenshots, driven by keys.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "common/test_support.h"
+#include "e2e/launcher_harness.h"
+
+namespace {
+
+using e2e::launch_options;
+using e2e::launcher_process;
+using testing_support::read_file;
+
+struct rgb {
+  int r, g, b;
+  bool operator==(const rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+  bool operator!=(const rgb &o) const { return !(*this == o); }
+};
+
+std::ostream &operator<<(std::ostream &out, const rgb &c) {
+  return out << "(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+// Runs a shell command and gives what it printed.
+std::string output_of(const std::string &command) {
+  std::string out;
+  if (std::FILE *p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
+
+// The colour of one pixel of an image file, read by ImageMagick.
+rgb pixel_of(const std::string &image, int x, int y) {
+  const std::string text = output_of("convert '" + image + "' -crop 1x1+" + std::to_string(x) +
+                                     "+" + std::to_string(y) + " -depth 8 txt:- 2>/dev/null");
+  rgb c{-1, -1, -1};
+  const std::size_t at = text.find("\n0,0: (");
+  if (at != std::string::npos) std::sscanf(text.c_str() + at + 7, "%d,%d,%d", &c.r, &c.g, &c.b);
+  return c;
+}
+
+class LauncherWindowTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { display_ = new e2e::xvfb_display; }
+  static void TearDownTestSuite() {
+    delete display_;
+    display_ = nullptr;
+  }
+  void SetUp() override {
+    if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
+    launch_options o;
+    o.display = display_->name();
+    o.home = home_.path();
+    o.working_directory = home_.path();
+    launcher_ = std::make_unique<launcher_process>(o);
+    ASSERT_TRUE(e2e::eventually(20, [&] { return !window().empty(); }))
+        << launcher_->standard_error();
+  }
+
+  std::string x(const std::string &command) const {
+    return output_of("DISPLAY=" + display_->name() + " " + command + " 2>/dev/null");
+  }
+  // The frame's X window, once it is mapped.
+  std::string window() const {
+    std::string id = x("xdotool search --onlyvisible --name '^Virelan Launcher$'");
+    return id.substr(0, id.find('\n'));
+  }
+  std::string screenshot() const {
+    const std::string path = home_ / "screen.png";
+    x("import -window root '" + path + "'");
+    return path;
+  }
+  void press(const std::string &key) const {
+    x("xdotool windowfocus --sync " + window() + " key " + key);
+  }
+  std::string beta_in_file() const {
+    const std::string path = home_ / ".Virelan/launcher.cfg";
+    const std::string text = testing_support::path_exists(path) ? read_file(path) : "";
+    const std::size_t at = text.find("<beta_test_enable>");
+    return at == std::string::npos ? "?" : text.substr(at + 18, 1);
+  }
+
+  static e2e::xvfb_display *display_;
+  testing_support::temp_dir home_;
+  std::unique_ptr<launcher_process> launcher_;
+};
+
+e2e::xvfb_display *LauncherWindowTest::display_ = nullptr;
+
+// 1280x1024 puts the 480x300 window at ((1280 - 480) / 2, (1024 - 300) / 2).
+TEST_F(LauncherWindowTest, IsCentredUndecoratedAndSized) {
+  const std::string geometry = x("xdotool getwindowgeometry " + window());
+  EXPECT_NE(geometry.find("Position: 400,362"), std::string::npos) << geometry;
+  EXPECT_NE(geometry.find("Geometry: 480x300"), std::string::npos) << geometry;
+  // No decorations asked of a window manager.
+  const std::string hints = x("xprop -id " + window() + " _MOTIF_WM_HINTS");
+  EXPECT_NE(hints.find("0x2, 0x0, 0x0"), std::string::npos) << hints;
+}
+
+TEST_F(LauncherWindowTest, ShowsTheBackgroundAndTheEmptyBar) {
+  ASSERT_TRUE(e2e::eventually(10, [&] {
+    return pixel_of(screenshot(), 400 + 240, 362 + 285) == (rgb{32, 32, 32});
+  }));
+  const std::string shot = screenshot();
+  const std::string picture = std::string(VIRELAN_SOURCE_DIR) + "/launcher/artwork/background.png";
+  // The picture is opaque, so each channel comes out as value * 255 >> 8.
+  for (const auto &[px, py] : {std::pair{240, 60}, {414, 122}, {30, 160}, {470, 210}}) {
+    const rgb source = pixel_of(picture, px, py);
+    const rgb expected = {source.r * 255 >> 8, source.g * 255 >> 8, source.b * 255 >> 8};
+    EXPECT_EQ(pixel_of(shot, 400 + px, 362 + py), expected) << px << "," << py;
+  }
+  // The bar spans columns 10 to 469 of rows 280 to 289.
+  EXPECT_EQ(pixel_of(shot, 400 + 10, 362 + 280), (rgb{32, 32, 32}));
+  EXPECT_EQ(pixel_of(shot, 400 + 469, 362 + 289), (rgb{32, 32, 32}));
+  EXPECT_NE(pixel_of(shot, 400 + 470, 362 + 285), (rgb{32, 32, 32}));
+}
+
+TEST_F(LauncherWindowTest, KeysSwitchTheViewAndBetaModeAndQuit) {
+  press("Escape");
+  EXPECT_EQ(beta_in_file(), "0");  // the options view changes nothing stored
+  press("b");
+  EXPECT_TRUE(e2e::eventually(10, [&] { return beta_in_file() == "1"; }));
+  press("shift+b");
+  EXPECT_TRUE(e2e::eventually(10, [&] { return beta_in_file() == "0"; }));
+  EXPECT_TRUE(launcher_->running());
+  press("q");
+  EXPECT_EQ(launcher_->wait(20), 0);
+}
+
+}  // namespace
