@@ -34,18 +34,19 @@ function(virelan_program name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
 endfunction()
 
-# virelan_gtest(NAME [THREADED] LABELS ... SOURCES ... DEPS ... [TIMEOUT s]): a
+# virelan_gtest(NAME [THREADED] LABELS ... SOURCES ... DEPS ... [DEFINITIONS ...] [TIMEOUT s]): a
 # GoogleTest program whose tests ctest discovers one by one, so each runs in a
 # fresh process. THREADED marks a program that runs threads of our own: a
 # ThreadSanitizer build (VIRELAN_SANITIZE=thread) builds only those.
 function(virelan_gtest name)
-  cmake_parse_arguments(ARG "THREADED" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "TIMEOUT" "SOURCES;DEPS;LABELS;DEFINITIONS" ${ARGN})
   if(VIRELAN_SANITIZE STREQUAL "thread" AND NOT ARG_THREADED)
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${VIRELAN_WARNINGS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock
                                         Threads::Threads)
   if(NOT ARG_TIMEOUT)
