@@ -77,6 +77,18 @@ bool clip_rectangle(int &x1, int &y1, int &x2, int &y2, int width, int height) {
   return true;
 }
 
+// One row of DrawBitmapUseAlpha: each colour channel becomes source * alpha
+// >> 8. Source and destination never overlap, which lets the compiler
+// vectorise the loop.
+void blend_row(const unsigned char *__restrict s, unsigned char *__restrict d, int count) {
+  for (int i = 0; i < count; ++i) {
+    const unsigned a = s[4 * i + 3];
+    d[4 * i + 0] = static_cast<unsigned char>((s[4 * i + 0] * a) >> 8);
+    d[4 * i + 1] = static_cast<unsigned char>((s[4 * i + 1] * a) >> 8);
+    d[4 * i + 2] = static_cast<unsigned char>((s[4 * i + 2] * a) >> 8);
+  }
+}
+
 }  // namespace
 
 vorn_bitmap::vorn_bitmap() : vorn_bitmap(16, 16) {}
@@ -148,15 +160,9 @@ void vorn_bitmap::DrawBitmapUseAlpha(const vorn_bitmap &source, int x, int y) {
   if (!src.ok()) return report("DrawBitmapUseAlpha", "src ");
   const blit_range r = clip_blit(src.width, src.height, dest.width, dest.height, x, y);
   if (r.empty()) return;
+  const int count = r.i1 - r.i0;
   for (int j = r.j0; j < r.j1; ++j) {
-    const unsigned char *s = src.at(r.i0, j);
-    unsigned char *d = dest.at(x + r.i0, y + j);
-    for (int i = r.i0; i < r.i1; ++i, s += 4, d += 4) {
-      const unsigned a = s[3];
-      d[0] = static_cast<unsigned char>((s[0] * a) >> 8);
-      d[1] = static_cast<unsigned char>((s[1] * a) >> 8);
-      d[2] = static_cast<unsigned char>((s[2] * a) >> 8);
-    }
+    blend_row(src.at(r.i0, j), dest.at(x + r.i0, y + j), count);
   }
 }
 

@@ -27,9 +27,12 @@ std::vector<char *> c_strings(std::vector<std::string> &texts) {
 
 std::string launcher_path() { return VIRELAN_LAUNCHER_PATH; }
 
-xvfb_display::xvfb_display() {
+namespace {
+
+// Starts one Xvfb on a display it picks itself; the number, or "" on failure.
+std::string start_xvfb(pid_t *pid) {
   int fds[2];
-  if (pipe(fds) != 0) return;
+  if (pipe(fds) != 0) return "";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
@@ -38,20 +41,42 @@ xvfb_display::xvfb_display() {
   std::vector<std::string> args = {"Xvfb", "-displayfd",   "3",         "-screen",
                                    "0",    "1280x1024x24", "-nolisten", "tcp"};
   std::vector<char *> argv = c_strings(args);
-  const int rc = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(pid, "Xvfb", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
-  if (rc != 0) {
-    pid_ = -1;
-    close(fds[0]);
-    return;
-  }
-  // Xvfb writes the display number once it accepts connections.
   std::string number;
-  char c;
-  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  if (rc == 0) {
+    // Xvfb writes the display number once it listens.
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  } else {
+    *pid = -1;
+  }
   close(fds[0]);
-  if (!number.empty()) name_ = ":" + number;
+  return number;
+}
+
+// True once a client can talk to the display.
+bool display_answers(const std::string &name) {
+  const std::string command = "xdpyinfo -display " + name + " >/dev/null 2>&1";
+  return eventually(5, [&] { return std::system(command.c_str()) == 0; });
+}
+
+}  // namespace
+
+xvfb_display::xvfb_display() {
+  // A server that lost a race for its display number or cannot be reached is
+  // replaced rather than handed to a test.
+  for (int attempt = 0; attempt < 3 && name_.empty(); ++attempt) {
+    const std::string number = start_xvfb(&pid_);
+    if (!number.empty() && display_answers(":" + number)) {
+      name_ = ":" + number;
+    } else if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
 }
 
 xvfb_display::~xvfb_display() {
