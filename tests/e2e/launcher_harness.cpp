@@ -29,49 +29,45 @@ std::string launcher_path() { return VIRELAN_LAUNCHER_PATH; }
 
 namespace {
 
-// Starts one Xvfb on a display it picks itself; the number, or "" on failure.
-std::string start_xvfb(pid_t *pid) {
-  int fds[2];
-  if (pipe(fds) != 0) return "";
+// Starts Xvfb on display `number`; its pid, or -1.
+pid_t start_xvfb(int number) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> args = {"Xvfb", "-displayfd",   "3",         "-screen",
-                                   "0",    "1280x1024x24", "-nolisten", "tcp"};
+  std::vector<std::string> args = {
+      "Xvfb",    ":" + std::to_string(number), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+      "-noreset"};
   std::vector<char *> argv = c_strings(args);
-  const int rc = posix_spawnp(pid, "Xvfb", &actions, nullptr, argv.data(), environ);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  std::string number;
-  if (rc == 0) {
-    // Xvfb writes the display number once it listens.
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-  } else {
-    *pid = -1;
-  }
-  close(fds[0]);
-  return number;
+  return pid;
 }
 
-// True once a client can talk to the display.
-bool display_answers(const std::string &name) {
-  const std::string command = "xdpyinfo -display " + name + " >/dev/null 2>&1";
-  return eventually(5, [&] { return std::system(command.c_str()) == 0; });
-}
+bool alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
 }  // namespace
 
 xvfb_display::xvfb_display() {
-  // A server that lost a race for its display number or cannot be reached is
-  // replaced rather than handed to a test.
-  for (int attempt = 0; attempt < 3 && name_.empty(); ++attempt) {
-    const std::string number = start_xvfb(&pid_);
-    if (!number.empty() && display_answers(":" + number)) {
-      name_ = ":" + number;
-    } else if (pid_ > 0) {
+  // -noreset: by default the server resets when its last client leaves and
+  // refuses connections meanwhile, which a launcher started right after a
+  // probe would run into.
+  // Test programs start their servers side by side, so each picks its own
+  // display number from its process id, and a server only counts once it is
+  // still running after a client has talked to it: one that lost its number to
+  // another server exits, and the next number is tried.
+  const int first = 100 + static_cast<int>(getpid() % 5000) * 3;
+  for (int number = first; number < first + 15 && name_.empty(); ++number) {
+    pid_ = start_xvfb(number);
+    if (pid_ < 0) return;
+    const std::string name = ":" + std::to_string(number);
+    const std::string probe = "xdpyinfo -display " + name + " >/dev/null 2>&1";
+    const bool answers =
+        eventually(10, [&] { return !alive(pid_) || std::system(probe.c_str()) == 0; });
+    if (answers && alive(pid_)) {
+      name_ = name;
+    } else {
       kill(pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
       pid_ = -1;

@@ -64,7 +64,8 @@ class LauncherWindowTest : public testing::Test {
     o.working_directory = home_.path();
     launcher_ = std::make_unique<launcher_process>(o);
     ASSERT_TRUE(e2e::eventually(20, [&] { return !window().empty(); }))
-        << "running: " << launcher_->running() << "\nstderr: " << launcher_->standard_error()
+        << "display: " << display_->name() << " " << x("xdpyinfo | head -2")
+        << "\nrunning: " << launcher_->running() << "\nstderr: " << launcher_->standard_error()
         << "\nwindows: " << x("xdotool search --name Virelan") << "\nlog: "
         << (testing_support::path_exists(home_ / ".Virelan/torvane_launcher_log.txt")
                 ? read_file(home_ / ".Virelan/torvane_launcher_log.txt")
