@@ -130,13 +130,28 @@ TEST_F(LauncherWindowTest, ShowsTheBackgroundAndTheEmptyBar) {
   EXPECT_NE(pixel_of(shot, 400 + 470, 362 + 285), (rgb{32, 32, 32}));
 }
 
+// A signature of the status lines' pixels (rows 230 to 274 of the window).
+std::string status_lines_of(const std::string &shot) {
+  return output_of("convert '" + shot + "' -crop 460x45+410+592 +repage -format '%#' info:");
+}
+
 TEST_F(LauncherWindowTest, KeysSwitchTheViewAndBetaModeAndQuit) {
+  const std::string normal = status_lines_of(screenshot());
   press("Escape");
+  std::string options;
+  EXPECT_TRUE(e2e::eventually(10, [&] {
+    options = status_lines_of(screenshot());
+    return options != normal;
+  }));
   EXPECT_EQ(beta_in_file(), "0");  // the options view changes nothing stored
   press("b");
   EXPECT_TRUE(e2e::eventually(10, [&] { return beta_in_file() == "1"; }));
   press("shift+b");
   EXPECT_TRUE(e2e::eventually(10, [&] { return beta_in_file() == "0"; }));
+  // Back in the options view with beta mode off, then back to the normal view.
+  EXPECT_TRUE(e2e::eventually(10, [&] { return status_lines_of(screenshot()) == options; }));
+  press("Escape");
+  EXPECT_TRUE(e2e::eventually(10, [&] { return status_lines_of(screenshot()) != options; }));
   EXPECT_TRUE(launcher_->running());
   press("q");
   EXPECT_EQ(launcher_->wait(20), 0);
