@@ -329,9 +329,13 @@ void vorn_bitmap::GetTextSize(const vorn_bitmap *const *font, const char *text, 
   if (height != nullptr) *height = h;
 }
 
-void vorn_bitmap::DrawLine(int x1, int y1, int x2, int y2, bitmap_colour colour) {
-  pixels p(*this);
-  if (!p.ok()) return report("DrawLine", "");
+namespace {
+
+// Visits the pixels of a line from (x1, y1) to (x2, y2), both ends included,
+// stepping along the major axis with an error term that starts at half its
+// length and moves by the minor axis's length.
+template <typename Plot>
+void walk_line(int x1, int y1, int x2, int y2, Plot plot) {
   const int dx = std::abs(x2 - x1);
   const int dy = std::abs(y2 - y1);
   const int sx = x1 < x2 ? 1 : -1;
@@ -339,67 +343,50 @@ void vorn_bitmap::DrawLine(int x1, int y1, int x2, int y2, bitmap_colour colour)
   const bool x_major = dx >= dy;
   const int major = x_major ? dx : dy;
   const int minor = x_major ? dy : dx;
-  int error = major / 2;
   int x = x1;
   int y = y1;
+  int &along = x_major ? x : y;
+  int &across = x_major ? y : x;
+  const int step_along = x_major ? sx : sy;
+  const int step_across = x_major ? sy : sx;
+  int error = major / 2;
   for (int i = 0; i <= major; ++i) {
-    if (x >= 0 && y >= 0 && x < p.width && y < p.height) store(p.at(x, y), colour);
+    plot(x, y, major);
     error -= minor;
     if (error < 0) {
       error += major;
-      if (x_major) {
-        y += sy;
-      } else {
-        x += sx;
-      }
+      across += step_across;
     }
-    if (x_major) {
-      x += sx;
-    } else {
-      y += sy;
-    }
+    along += step_along;
   }
+}
+
+}  // namespace
+
+void vorn_bitmap::DrawLine(int x1, int y1, int x2, int y2, bitmap_colour colour) {
+  pixels p(*this);
+  if (!p.ok()) return report("DrawLine", "");
+  walk_line(x1, y1, x2, y2, [&](int x, int y, int) {
+    if (x >= 0 && y >= 0 && x < p.width && y < p.height) store(p.at(x, y), colour);
+  });
 }
 
 void vorn_bitmap::DrawGradientLine(int x1, int y1, int x2, int y2, bitmap_colour from,
                                    bitmap_colour to) {
   pixels p(*this);
   if (!p.ok()) return report("DrawGradientLine", "");
-  const int dx = std::abs(x2 - x1);
-  const int dy = std::abs(y2 - y1);
-  const int sx = x1 < x2 ? 1 : -1;
-  const int sy = y1 < y2 ? 1 : -1;
-  const bool x_major = dx >= dy;
-  const int major = x_major ? dx : dy;
-  const int minor = x_major ? dy : dx;
+  // Each channel in 8.8 fixed point, one step per pixel before it is drawn.
   long long acc[3] = {from.red * 256LL, from.green * 256LL, from.blue * 256LL};
-  const long long step[3] = {(to.red - static_cast<long long>(from.red)) * 256 / (major + 1),
-                             (to.green - static_cast<long long>(from.green)) * 256 / (major + 1),
-                             (to.blue - static_cast<long long>(from.blue)) * 256 / (major + 1)};
-  int error = -major / 2;
-  int x = x1;
-  int y = y1;
-  for (int i = 0; i <= major; ++i) {
-    for (int c = 0; c < 3; ++c) acc[c] += step[c];
+  const long long delta[3] = {to.red - static_cast<long long>(from.red),
+                              to.green - static_cast<long long>(from.green),
+                              to.blue - static_cast<long long>(from.blue)};
+  walk_line(x1, y1, x2, y2, [&](int x, int y, int major) {
+    for (int c = 0; c < 3; ++c) acc[c] += delta[c] * 256 / (major + 1);
     if (x >= 0 && y >= 0 && x < p.width && y < p.height) {
       store(p.at(x, y), static_cast<int>(acc[0] >> 8), static_cast<int>(acc[1] >> 8),
             static_cast<int>(acc[2] >> 8));
     }
-    error += minor;
-    if (error > 0) {
-      error -= major;
-      if (x_major) {
-        y += sy;
-      } else {
-        x += sx;
-      }
-    }
-    if (x_major) {
-      x += sx;
-    } else {
-      y += sy;
-    }
-  }
+  });
 }
 
 void vorn_bitmap::DrawPolygon(int count, const wxPoint *points, int x, int y, bitmap_colour outline,

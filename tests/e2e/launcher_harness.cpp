@@ -27,6 +27,30 @@ std::vector<char *> c_strings(std::vector<std::string> &texts) {
 
 std::string launcher_path() { return VIRELAN_LAUNCHER_PATH; }
 
+xvfb_display *launcher_test::display_ = nullptr;
+
+void launcher_test::SetUpTestSuite() { display_ = new xvfb_display; }
+
+void launcher_test::TearDownTestSuite() {
+  delete display_;
+  display_ = nullptr;
+}
+
+void launcher_test::SetUp() {
+  if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
+}
+
+launch_options launcher_test::options(std::vector<std::string> args) const {
+  launch_options o;
+  o.args = std::move(args);
+  o.display = display_->name();
+  o.home = home_.path();
+  o.working_directory = home_.path();
+  return o;
+}
+
+const std::string &launcher_test::display_name() const { return display_->name(); }
+
 namespace {
 
 // Starts Xvfb on display `number`; its pid, or -1.

@@ -4,6 +4,7 @@
 #ifndef VIRELAN_TESTS_E2E_LAUNCHER_HARNESS_H
 #define VIRELAN_TESTS_E2E_LAUNCHER_HARNESS_H
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -56,6 +57,23 @@ class launcher_process {
   testing_support::temp_dir output_dir_;
   pid_t pid_ = -1;
   int status_ = -1;
+};
+
+// A fixture for tests of the real launcher: one Xvfb for the test program,
+// started before its first test, and a temporary HOME per test. A test is
+// skipped when Xvfb cannot be started.
+class launcher_test : public testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  void SetUp() override;
+
+  // Options that start the launcher on this fixture's display and HOME.
+  launch_options options(std::vector<std::string> args = {}) const;
+  const std::string &display_name() const;
+
+  static xvfb_display *display_;
+  testing_support::temp_dir home_;
 };
 
 // The launcher program under test.

@@ -19,15 +19,11 @@ using e2e::launcher_process;
 using testing_support::path_exists;
 using testing_support::read_file;
 
-class LauncherStartupTest : public testing::Test {
+class LauncherStartupTest : public e2e::launcher_test {
  protected:
-  static void SetUpTestSuite() { display_ = new e2e::xvfb_display; }
-  static void TearDownTestSuite() {
-    delete display_;
-    display_ = nullptr;
-  }
   void SetUp() override {
-    if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
+    launcher_test::SetUp();
+    if (IsSkipped()) return;
     // A settings file of this version, so that start-up has nothing to say
     // about it; the test of a first start removes it.
     mkdir(config_dir().c_str(), 0700);
@@ -39,14 +35,6 @@ class LauncherStartupTest : public testing::Test {
                                 "</launcher_config>\n\n");
   }
 
-  launch_options options(std::vector<std::string> args) const {
-    launch_options o;
-    o.args = std::move(args);
-    o.display = display_->name();
-    o.home = home_.path();
-    o.working_directory = home_.path();
-    return o;
-  }
   std::string config_dir() const { return home_ / ".Virelan"; }
   std::string log_text() const {
     const std::string path = config_dir() + "/torvane_launcher_log.txt";
@@ -66,12 +54,7 @@ class LauncherStartupTest : public testing::Test {
            "  -v   - more verbose debug printing\n"
            "\n";
   }
-
-  static e2e::xvfb_display *display_;
-  testing_support::temp_dir home_;
 };
-
-e2e::xvfb_display *LauncherStartupTest::display_ = nullptr;
 
 TEST_F(LauncherStartupTest, HelpGoesToTheLogAndEndsWithStatusZero) {
   launcher_process launcher(options({"-h"}));

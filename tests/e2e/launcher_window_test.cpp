@@ -13,7 +13,6 @@
 
 namespace {
 
-using e2e::launch_options;
 using e2e::launcher_process;
 using testing_support::read_file;
 
@@ -49,22 +48,14 @@ rgb pixel_of(const std::string &image, int x, int y) {
   return c;
 }
 
-class LauncherWindowTest : public testing::Test {
+class LauncherWindowTest : public e2e::launcher_test {
  protected:
-  static void SetUpTestSuite() { display_ = new e2e::xvfb_display; }
-  static void TearDownTestSuite() {
-    delete display_;
-    display_ = nullptr;
-  }
   void SetUp() override {
-    if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
-    launch_options o;
-    o.display = display_->name();
-    o.home = home_.path();
-    o.working_directory = home_.path();
-    launcher_ = std::make_unique<launcher_process>(o);
+    launcher_test::SetUp();
+    if (IsSkipped()) return;
+    launcher_ = std::make_unique<launcher_process>(options());
     ASSERT_TRUE(e2e::eventually(20, [&] { return !window().empty(); }))
-        << "display: " << display_->name() << " " << x("xdpyinfo | head -2")
+        << "display: " << display_name() << " " << x("xdpyinfo | head -2")
         << "\nrunning: " << launcher_->running() << "\nstderr: " << launcher_->standard_error()
         << "\nwindows: " << x("xdotool search --name Virelan") << "\nlog: "
         << (testing_support::path_exists(home_ / ".Virelan/torvane_launcher_log.txt")
@@ -73,7 +64,7 @@ class LauncherWindowTest : public testing::Test {
   }
 
   std::string x(const std::string &command) const {
-    return output_of("DISPLAY=" + display_->name() + " " + command + " 2>/dev/null");
+    return output_of("DISPLAY=" + display_name() + " " + command + " 2>/dev/null");
   }
   // The frame's X window, once it is mapped.
   std::string window() const {
@@ -95,12 +86,8 @@ class LauncherWindowTest : public testing::Test {
     return at == std::string::npos ? "?" : text.substr(at + 18, 1);
   }
 
-  static e2e::xvfb_display *display_;
-  testing_support::temp_dir home_;
   std::unique_ptr<launcher_process> launcher_;
 };
-
-e2e::xvfb_display *LauncherWindowTest::display_ = nullptr;
 
 // 1280x1024 puts the 480x300 window at ((1280 - 480) / 2, (1024 - 300) / 2).
 TEST_F(LauncherWindowTest, IsCentredUndecoratedAndSized) {
