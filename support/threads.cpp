@@ -18,8 +18,12 @@ struct thread_start {
 
 void *thread_main(void *record) {
   thread_start *start = static_cast<thread_start *>(record);
-  start->function(start->argument);
+  const vorn_thread_function function = start->function;
+  void *const argument = start->argument;
+  // Freed before the call rather than after it: the function's end is what
+  // tells others the thread is done, and the process may exit right then.
   delete start;
+  function(argument);
   return nullptr;
 }
 
@@ -77,7 +81,6 @@ void vorn_thread_blocker::block() {
 }
 
 int vorn_sleep_ms(int milliseconds) {
-  if (milliseconds < 0) milliseconds = 0;
   struct timespec duration;
   duration.tv_sec = milliseconds / 1000;
   duration.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;

@@ -8,7 +8,11 @@
 // must stay valid until the new thread has used it.
 //
 // vorn_thread_blocker's counter is read and changed only under its mutex, so
-// any thread may call unblock() and block().
+// any thread may call unblock() and block(). Its owner destroys it only when no
+// thread is inside either call any more.
+//
+// vorn_thread_create() and vorn_sleep_ms() keep no state and may be called from
+// any thread.
 #ifndef VIRELAN_SUPPORT_THREADS_H
 #define VIRELAN_SUPPORT_THREADS_H
 
@@ -18,14 +22,16 @@
 typedef int (*vorn_thread_function)(void *argument);
 
 // Starts a detached thread running function(argument). `name` is the caller's
-// label for reports only. 1 when the thread was started, 0 on failure.
+// label only; the thread is not given it. 1 when the thread was started (it may
+// not have run yet), 0 on failure, after a report; function is then never
+// called.
 int vorn_thread_create(const char *name, vorn_thread_function function, void *argument);
 
 class vorn_thread_blocker {
  public:
   vorn_thread_blocker();
-  // Reports a destruction with unblocks not yet consumed, and then leaves the
-  // mutex and condition variable alone (a thread may still be inside them).
+  // Unblocks still pending here mean the two sides lost count: that is
+  // reported, and the mutex and condition variable are then left undestroyed.
   ~vorn_thread_blocker();
   vorn_thread_blocker(const vorn_thread_blocker &) = delete;
   vorn_thread_blocker &operator=(const vorn_thread_blocker &) = delete;
@@ -44,8 +50,8 @@ class vorn_thread_blocker {
   int init_result_ = 0;
 };
 
-// Sleeps for `milliseconds`: 0, or -1 when a signal cut the sleep short (the
-// rest is not slept).
+// Sleeps for `milliseconds` in one nanosleep(): 0, or -1 when a signal cut the
+// sleep short (the rest is not slept) or the time was negative (nothing slept).
 int vorn_sleep_ms(int milliseconds);
 
 #endif  // VIRELAN_SUPPORT_THREADS_H

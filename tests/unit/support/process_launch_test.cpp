@@ -1,29 +1,56 @@
 #include "support/process_launch.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "common/test_support.h"
+#include "support/debug_log.h"
 
 namespace {
 
+using testing_support::file_mode;
 using testing_support::log_capture;
+using testing_support::path_exists;
 using testing_support::read_file;
 using testing_support::run_in_child;
 using testing_support::temp_dir;
 using testing_support::write_file;
 
-// A shell-script image that writes its arguments, one per line, to `record`.
-void write_recording_image(const std::string &path, const std::string &record) {
-  write_file(path, "#!/bin/sh\nfor a in \"$0\" \"$@\"; do printf '%s\\n' \"$a\"; done > '" +
-                       record + "'\n");
-  chmod(path.c_str(), 0600);  // not executable yet: the launch must see to that
+constexpr char record_variable[] = "VIRELAN_TEST_STAND_IN_RECORD";
+
+// A copy of this program started with record_variable in its environment is a
+// stand-in client image: it writes its argument vector, one entry a line, and
+// whether it leads a session of its own to the file named there, and ends
+// before any test runs. A shell script cannot stand in: the kernel replaces a
+// script's argv[0] with the interpreter and the script's path.
+struct stand_in_client {
+  stand_in_client() {
+    const char *record = std::getenv(record_variable);
+    if (record == nullptr) return;
+    std::string text = read_file("/proc/self/cmdline");
+    std::replace(text.begin(), text.end(), '\0', '\n');
+    text += getsid(0) == getpid() ? "own session\n" : "caller's session\n";
+    write_file(record, text);
+    _exit(0);
+  }
+} stand_in;
+
+// Copies the stand-in to `path`, not executable: the launch has to see to that.
+void copy_stand_in(const std::string &path) {
+  write_file(path, read_file("/proc/self/exe"));
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
 }
 
 std::vector<char *> argv_of(std::vector<std::string> &args) {
@@ -33,56 +60,73 @@ std::vector<char *> argv_of(std::vector<std::string> &args) {
   return argv;
 }
 
-TEST(BootExecTest, ReplacesTheProcessWithTheImageAndItsArguments) {
+TEST(BootExecTest, TheImageReplacesTheProcessAndGetsTheArgumentsUnchanged) {
   temp_dir dir;
+  log_capture log(3);
   const std::string image = dir / "client_v5";
-  const std::string record = dir / "args.txt";
-  write_recording_image(image, record);
+  const std::string record = dir / "argv.txt";
+  copy_stand_in(image);
   std::vector<std::string> args = {"client_v5", "-l", "1.096-gtk-rc5"};
   const int status = run_in_child([&] {
+    setenv(record_variable, record.c_str(), 1);
     vorn_boot_exec(image.c_str(), argv_of(args).data());
-    return 99;  // reached only when the exec failed
+    return 99;  // only after a failed exec
   });
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(read_file(record), image + "\n-l\n1.096-gtk-rc5\n");
-  EXPECT_EQ(testing_support::file_mode(image), 0700);
+  EXPECT_EQ(read_file(record), "client_v5\n-l\n1.096-gtk-rc5\ncaller's session\n");
+  EXPECT_EQ(file_mode(image), 0700);
+  EXPECT_EQ(log.text(), "vorn_boot_exec() - trying to boot image '" + image + "'\n");
 }
 
-TEST(BootExecTest, FailuresAreReportedAndReturn) {
+TEST(BootExecTest, FailuresAreReportedAndTheCallReturns) {
+  struct Case {
+    const char *name;
+    const char *content;  // null: no such file
+    const char *step;
+    int error;
+  };
+  const Case cases[] = {
+      {"missing", nullptr, "chmod", ENOENT},
+      // Made executable, then refused by exec for want of an interpreter line.
+      {"readme", "this is not a program\n", "exec", ENOEXEC},
+  };
   temp_dir dir;
-  log_capture log;
-  std::vector<std::string> args = {"image"};
-
-  const std::string missing = dir / "missing";
-  vorn_boot_exec(missing.c_str(), argv_of(args).data());
-  EXPECT_EQ(log.text(), "Error in vorn_boot_exec(), chmod failed.  Return code -1, error code " +
-                            std::to_string(ENOENT) + ". Filename: " + missing + "\n");
-
-  // Text without an interpreter line: made executable, then refused by exec.
-  const std::string text = dir / "readme";
-  write_file(text, "this is not a program\n");
-  const std::string before = log.text();
-  vorn_boot_exec(text.c_str(), argv_of(args).data());
-  EXPECT_EQ(log.text(), before +
-                            "Error in vorn_boot_exec(), exec failed.  Return code -1, error "
-                            "code " +
-                            std::to_string(ENOEXEC) + ". Filename: " + text + "\n");
-  EXPECT_EQ(testing_support::file_mode(text), 0700);
+  std::vector<std::string> args = {"client"};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    log_capture log;
+    const std::string image = dir / c.name;
+    if (c.content != nullptr) write_file(image, c.content);
+    vorn_boot_exec(image.c_str(), argv_of(args).data());
+    EXPECT_EQ(log.text(), std::string("Error in vorn_boot_exec(), ") + c.step +
+                              " failed.  Return code -1, error code " + std::to_string(c.error) +
+                              ". Filename: " + image + "\n");
+    if (c.content != nullptr) {
+      EXPECT_EQ(file_mode(image), 0700);
+    }
+  }
 }
 
-TEST(ForkExecTest, StartsTheImageBesideTheCaller) {
+TEST(ForkExecTest, TheImageRunsBesideTheCallerInASessionOfItsOwn) {
   temp_dir dir;
   const std::string image = dir / "tool";
-  const std::string record = dir / "args.txt";
-  write_recording_image(image, record);
-  std::vector<std::string> args = {"tool", "--flag"};
-  EXPECT_EQ(vorn_fork_exec(image.c_str(), argv_of(args).data()), 1);
-  EXPECT_TRUE(testing_support::eventually(10, [&] {
-    return testing_support::path_exists(record) && read_file(record) == image + "\n--flag\n";
-  })) << (testing_support::path_exists(record) ? read_file(record) : "no record");
+  const std::string record = dir / "argv.txt";
+  copy_stand_in(image);
+  std::vector<std::string> args = {"tool", "--flag", "two words"};
+  // The body is the image's parent, so it can wait for it.
+  const int status = run_in_child([&] {
+    setenv(record_variable, record.c_str(), 1);
+    if (vorn_fork_exec(image.c_str(), argv_of(args).data()) != 1) return 100;
+    int image_status = 0;
+    if (wait(&image_status) < 0 || !WIFEXITED(image_status)) return 101;
+    return WEXITSTATUS(image_status);
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(read_file(record), "tool\n--flag\ntwo words\nown session\n");
+  EXPECT_EQ(file_mode(image), 0700);
 }
 
-TEST(ForkExecTest, AnImageThatCannotRunIsReportedByTheChild) {
+TEST(ForkExecTest, AMissingImageIsReportedAndNothingIsStarted) {
   temp_dir dir;
   log_capture log;
   std::vector<std::string> args = {"x"};
@@ -90,17 +134,78 @@ TEST(ForkExecTest, AnImageThatCannotRunIsReportedByTheChild) {
   EXPECT_EQ(vorn_fork_exec(missing.c_str(), argv_of(args).data()), 0);
   EXPECT_EQ(log.text(), "Error in vorn_fork_exec(), chmod failed.  Return code -1, error code " +
                             std::to_string(ENOENT) + ". Filename: " + missing + "\n");
+}
 
-  const std::string text = dir / "readme";
-  write_file(text, "plain text\n");
-  const std::string before = log.text();
-  EXPECT_EQ(vorn_fork_exec(text.c_str(), argv_of(args).data()), 1);  // the fork worked
-  const std::string expected = before +
-                               "Error in vorn_fork_exec(), exec failed.  Return code -1, error "
-                               "code " +
-                               std::to_string(ENOEXEC) + ". Filename: " + text + "\n";
-  EXPECT_TRUE(testing_support::eventually(10, [&] { return log.text() == expected; }))
-      << log.text();
+char exit_handler_marker[4096];
+
+void mark_exit_handler_run() {
+  const int fd = open(exit_handler_marker, O_WRONLY | O_CREAT, 0600);
+  if (fd >= 0) close(fd);
+}
+
+// The child reports the failed exec itself and ends with status 1, without
+// running the exit handlers it inherited. It cannot open the log, so the report
+// must arrive even when the caller had not written anything to it yet.
+TEST(ForkExecTest, AFailedExecIsReportedByTheChildWhichEndsAlone) {
+  temp_dir dir;
+  const std::string image = dir / "readme";
+  write_file(image, "plain text\n");
+  const std::string marker = dir / "exit-handler-ran";
+  std::snprintf(exit_handler_marker, sizeof exit_handler_marker, "%s", marker.c_str());
+  std::vector<std::string> args = {"readme"};
+
+  for (const bool log_opened_beforehand : {true, false}) {
+    SCOPED_TRACE(log_opened_beforehand ? "log open" : "log named, not yet open");
+    log_capture log;
+    if (!log_opened_beforehand) {
+      vorn_client_debug_logfile_close();
+      vorn_client_set_debug_logfile_name(log.path().c_str());
+    }
+    const int status = run_in_child([&] {
+      std::atexit(mark_exit_handler_run);
+      if (vorn_fork_exec(image.c_str(), argv_of(args).data()) != 1) return 100;
+      int image_status = 0;
+      if (wait(&image_status) < 0 || !WIFEXITED(image_status)) return 101;
+      return WEXITSTATUS(image_status);
+    });
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(path_exists(marker));
+    EXPECT_EQ(log.text(), "Error in vorn_fork_exec(), exec failed.  Return code -1, error code " +
+                              std::to_string(ENOEXEC) + ". Filename: " + image + "\n");
+    EXPECT_EQ(file_mode(image), 0700);
+  }
+}
+
+// A user at its process limit cannot fork. Root is exempt from the limit, so a
+// test run as root gives the child an unprivileged user first.
+TEST(ForkFailureTest, IsReportedAndReturnsZero) {
+  temp_dir dir;
+  log_capture log;
+  const std::string image = dir / "image";
+  write_file(image, "#!/bin/sh\n");
+  const bool as_root = geteuid() == 0;
+  if (as_root) {
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chown(image.c_str(), 65534, 65534), 0);  // so that its chmod() still works
+  }
+  std::vector<std::string> args = {"image"};
+  const int status = run_in_child([&] {
+    if (as_root && (setgid(65534) != 0 || setuid(65534) != 0)) return 100;
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NPROC, &limit) != 0) return 101;
+    limit.rlim_cur = 0;
+    if (setrlimit(RLIMIT_NPROC, &limit) != 0) return 102;
+    setenv("PATH", (dir / "nothing").c_str(), 1);  // should a fork get through after all
+    if (vorn_fork_exec(image.c_str(), argv_of(args).data()) != 0) return 103;
+    if (vorn_http_fork("http://example.org/") != 0) return 104;
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(log.text(), "Error in vorn_fork_exec(), fork failed.  Return code -1, error code " +
+                            std::to_string(EAGAIN) + ". Filename: " + image +
+                            "\n"
+                            "vorn_http_fork() failed with errno " +
+                            std::to_string(EAGAIN) + ".\n");
 }
 
 TEST(BootFileTest, ImagesUnder100BytesOrUnreadableAreBad) {
@@ -117,39 +222,70 @@ TEST(BootFileTest, ImagesUnder100BytesOrUnreadableAreBad) {
                             (dir / "missing") + "'.\n");
 }
 
-// The browser stand-in records its arguments and can end itself by a signal.
+// A stand-in browser first on PATH: it records how many arguments it got and
+// each of them, kills itself with SIGKILL when the address is "kill-me", and
+// otherwise exits with status 3.
 class HttpForkTest : public testing::Test {
  protected:
   void SetUp() override {
-    write_file(dir_ / "firefox", "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" +
-                                     (dir_ / "args.txt") +
+    write_file(dir_ / "firefox", "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" + record_ +
                                      "'\n[ \"$1\" = kill-me ] && kill -9 $$\nexit 3\n");
-    chmod((dir_ / "firefox").c_str(), 0755);
+    ASSERT_EQ(chmod((dir_ / "firefox").c_str(), 0755), 0);
   }
 
-  // vorn_http_fork's result in a child whose PATH is `path`.
-  int open_address(const std::string &address, const std::string &path) {
+  // vorn_http_fork's result in a child whose PATH does or does not lead to the
+  // stand-in.
+  int open_address(const std::string &address, bool browser_on_path, bool ignore_sigchld = false) {
+    std::remove(record_.c_str());
+    const std::string path = (browser_on_path ? dir_.path() : dir_ / "nothing") + ":/usr/bin:/bin";
     return run_in_child([&] {
       setenv("PATH", path.c_str(), 1);
+      if (ignore_sigchld) signal(SIGCHLD, SIG_IGN);
       return vorn_http_fork(address.c_str());
     });
   }
 
   temp_dir dir_;
+  const std::string record_ = dir_ / "args.txt";
 };
 
-TEST_F(HttpForkTest, TheAddressReachesTheBrowserAsOneArgumentWithoutAShell) {
+TEST_F(HttpForkTest, TheAddressReachesTheBrowserWholeAndRunsNothing) {
   const std::string marker = dir_ / "marker";
-  const std::string address = "http://example.org/?q=\"; touch " + marker + "; \"$(touch " +
-                              marker + ")`touch " + marker + "`";
-  EXPECT_EQ(open_address(address, dir_.path() + ":/usr/bin:/bin"), 1);
-  EXPECT_EQ(read_file(dir_ / "args.txt"), "1\n" + address + "\n");
-  EXPECT_FALSE(testing_support::path_exists(marker));
+  const std::string addresses[] = {
+      "http://example.org/?q=\"; touch " + marker + "; \"$(touch " + marker + ")`touch " + marker +
+          "`' \\\" & touch " + marker,
+      "http://example.org/" + std::string(7000, 'a'),  // longer than any message buffer
+  };
+  for (const std::string &address : addresses) {
+    SCOPED_TRACE(address.substr(0, 60));
+    EXPECT_EQ(open_address(address, true), 1);
+    EXPECT_EQ(read_file(record_), "1\n" + address + "\n");
+  }
+  EXPECT_FALSE(path_exists(marker));
 }
 
-TEST_F(HttpForkTest, OnlyABrowserEndedByASignalCountsAsAFailure) {
-  EXPECT_EQ(open_address("kill-me", dir_.path() + ":/usr/bin:/bin"), 0);
-  EXPECT_EQ(open_address("http://example.org/", (dir_ / "empty")), 1);  // no browser at all
+TEST_F(HttpForkTest, OnlyABrowserEndedByASignalIsAFailure) {
+  struct Case {
+    const char *what;
+    const char *address;
+    bool browser_on_path;
+    bool ignore_sigchld;
+    int expected;
+  };
+  const Case cases[] = {
+      {"a browser that exits with an error", "http://example.org/", true, false, 1},
+      {"a browser killed by a signal", "kill-me", true, false, 0},
+      {"no browser on PATH", "http://example.org/", false, false, 1},
+      // Reaped by the system: there is no status to look at.
+      {"SIGCHLD ignored", "kill-me", true, true, 1},
+  };
+  log_capture log;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(open_address(c.address, c.browser_on_path, c.ignore_sigchld), c.expected);
+    EXPECT_EQ(path_exists(record_), c.browser_on_path);
+  }
+  EXPECT_EQ(log.text(), "");
 }
 
 }  // namespace
