@@ -1,5 +1,4 @@
-// /tmp/brief_common.md: owner rules, conventions, no git commits, own build dir. Helpers shared by
-// the unit tests: a temporary directory that cleans up after itself, a capture of the debug log
+// Helpers shared by the unit tests: a temporary directory that cleans up after itself, a capture of the debug log
 // into a file of its own, file helpers, and running a function in a forked child. All of them are
 // for the test's main thread.
 #ifndef VIRELAN_TESTS_COMMON_TEST_SUPPORT_H
