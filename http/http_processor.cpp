@@ -216,8 +216,8 @@ int vorn_http_data_processor_oline::fill_content_body() {
   }
   char buffer[body_block];
   for (;;) {
-    int want = tx_body_remaining > 0 && tx_body_remaining < body_block ? tx_body_remaining
-                                                                       : body_block;
+    int want =
+        tx_body_remaining > 0 && tx_body_remaining < body_block ? tx_body_remaining : body_block;
     int n = content_body_get_tx_data(this, user_data, buffer, want);
     if (n < -1) return 0;
     // More than was asked for would be read past the buffer: the owner's error.

@@ -56,8 +56,10 @@ struct vorn_http_cookie {
 };
 
 // The owner's callbacks; see the file comment for what their results mean.
-typedef void (*vorn_http_close_callback)(vorn_http_data_processor_oline *processor, void *user_data);
-typedef int (*vorn_http_message_callback)(vorn_http_data_processor_oline *processor, void *user_data);
+typedef void (*vorn_http_close_callback)(vorn_http_data_processor_oline *processor,
+                                         void *user_data);
+typedef int (*vorn_http_message_callback)(vorn_http_data_processor_oline *processor,
+                                          void *user_data);
 // A block of incoming body bytes (length at least 1), chunk framing removed.
 // The bytes are the owner's own block and valid only during the call.
 typedef int (*vorn_http_data_callback)(vorn_http_data_processor_oline *processor, void *user_data,
@@ -246,8 +248,8 @@ class vorn_http_data_processor_oline {
                     const char *path_text, int escape_path);
   int send_fixed_response(const char *operation, const char *status_part, const char *location,
                           int with_location);
-  void store_cookie(vorn_http_cookie **list, const char *key, const char *value,
-                    const char *domain, int max_age, int secure);
+  void store_cookie(vorn_http_cookie **list, const char *key, const char *value, const char *domain,
+                    int max_age, int secure);
   void reset_received_fields();
 };
 

@@ -40,14 +40,22 @@ int set_field(char (&field)[N], const char *text, const char *setter) {
 
 const char *content_type_name_of(int code) {
   switch (code) {
-    case 1: return "text/plain";
-    case 2: return "text/html";
-    case 10: return "application/x-www-form-urlencoded";
-    case 11: return "application/xml";
-    case 12: return "application/rss+xml";
-    case 13: return "application/json";
-    case 14: return "application/octet-stream";
-    default: return "binary/unknown";
+    case 1:
+      return "text/plain";
+    case 2:
+      return "text/html";
+    case 10:
+      return "application/x-www-form-urlencoded";
+    case 11:
+      return "application/xml";
+    case 12:
+      return "application/rss+xml";
+    case 13:
+      return "application/json";
+    case 14:
+      return "application/octet-stream";
+    default:
+      return "binary/unknown";
   }
 }
 
@@ -121,7 +129,7 @@ int vorn_http_data_processor_oline::send_response_400(const char *reason_text) {
   bounded_text status_part;
   status_part.append(" 400 ");
   status_part.append(reason_text != nullptr && reason_text[0] != '\0' ? reason_text
-                                                                       : "Bad request");
+                                                                      : "Bad request");
   int saved_close_requested = close_requested;
   close_requested = 1;
   int queued = send_fixed_response("send_response_400", status_part.c_str(), nullptr, 0);
@@ -133,7 +141,7 @@ int vorn_http_data_processor_oline::send_response_413(const char *reason_text) {
   bounded_text status_part;
   status_part.append(" 413 ");
   status_part.append(reason_text != nullptr && reason_text[0] != '\0' ? reason_text
-                                                                       : "Content Body Too Large");
+                                                                      : "Content Body Too Large");
   return send_fixed_response("send_response_413", status_part.c_str(), nullptr, 0);
 }
 

@@ -153,8 +153,9 @@ int vorn_socket_data_queue::read_block(char *destination, int size) {
   if (head == nullptr || destination == nullptr || size <= 0) return 0;
   if (head->read_position == head->fill) {
     if (head->next != nullptr)
-      warn("Warning in vorn_socket_data_queue::read_block(), top buffer empty in list of other "
-           "buffers.");
+      warn(
+          "Warning in vorn_socket_data_queue::read_block(), top buffer empty in list of other "
+          "buffers.");
     return 0;
   }
   int copied = 0;
@@ -175,8 +176,9 @@ int vorn_socket_data_queue::get_line(bounded_text &destination) {
   if (head == nullptr) return 0;
   if (head->read_position == head->fill) {
     if (head->next != nullptr)
-      warn("Warning in vorn_socket_data_queue::get_line(), top buffer empty in list of other "
-           "buffers.");
+      warn(
+          "Warning in vorn_socket_data_queue::get_line(), top buffer empty in list of other "
+          "buffers.");
     return 0;
   }
   while (head != nullptr && head->read_position < head->fill) {
@@ -198,8 +200,9 @@ int vorn_socket_data_queue::copy_text_without_remove(bounded_text &destination) 
   if (head == nullptr) return 1;
   if (head->read_position == head->fill) {
     if (head->next != nullptr) {
-      warn("Warning in vorn_socket_data_queue::copy_text_without_remove(), top buffer empty in "
-           "list of other buffers.");
+      warn(
+          "Warning in vorn_socket_data_queue::copy_text_without_remove(), top buffer empty in "
+          "list of other buffers.");
     }
     return 0;
   }
@@ -207,8 +210,9 @@ int vorn_socket_data_queue::copy_text_without_remove(bounded_text &destination) 
   for (private_socket_queue_buffer *b = head; b != nullptr; b = b->next) {
     for (int i = b->read_position; i < b->fill; ++i) {
       if (b->data[i] == 0) {
-        warn("Warning in vorn_socket_data_queue::copy_text_without_remove(), bailing on data "
-             "zero.");
+        warn(
+            "Warning in vorn_socket_data_queue::copy_text_without_remove(), bailing on data "
+            "zero.");
         return 0;
       }
       if (destination.length >= bounded_text::capacity - 1) {
@@ -224,8 +228,9 @@ int vorn_socket_data_queue::copy_text_without_remove(bounded_text &destination) 
 int vorn_socket_data_queue::bytes_available() {
   if (head == nullptr) return 0;
   if (head->read_position == head->fill && head->next != nullptr) {
-    warn("Warning in vorn_socket_data_queue::read_block(), top buffer empty in list of other "
-         "buffers.");
+    warn(
+        "Warning in vorn_socket_data_queue::read_block(), top buffer empty in list of other "
+        "buffers.");
     return 0;
   }
   long long sum = 0;
@@ -239,7 +244,8 @@ int vorn_socket_data_queue::get_remaining_space() {
   if (max_buffers <= 0) return -1;
   long long used = 0;
   for (private_socket_queue_buffer *b = head; b != nullptr; b = b->next) used += b->fill;
-  long long space = static_cast<long long>(max_buffers) * private_socket_queue_buffer::data_size - used;
+  long long space =
+      static_cast<long long>(max_buffers) * private_socket_queue_buffer::data_size - used;
   if (space < 0) {
     warn("Warning in vorn_socket_data_queue::get_remaining_space(), negative available space?");
     return 0;

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "http_trace.h"
 #include "common/test_support.h"
+#include "http_trace.h"
 
 using http_test::recorder;
 
@@ -55,8 +55,10 @@ const response_case responses[] = {
     {"chunked with blanks before the size and a zero-padded size",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n  0003\r\nxyz\r\n0\r\n", 1,
      "head 200 -1\nbody xyz\ncomplete\nclose\n"},
-    {"chunked wins over a length", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", 1,
-     "head 200 1\nbody ok\ncomplete\nclose\n"},
+    {"chunked wins over a length",
+     "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nTransfer-Encoding: "
+     "chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n",
+     1, "head 200 1\nbody ok\ncomplete\nclose\n"},
     {"body until the close never completes", "HTTP/1.0 200 OK\r\n\r\nsome bytes", 1,
      "head 200 -1\nbody some bytes\n"},
     {"204 has no body", "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n", 1,
@@ -78,8 +80,9 @@ const response_case responses[] = {
      "\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx", 1,
      "head 200 1\nbody x\ncomplete\nclose\n"},
     {"two responses on a kept-alive connection, empty lines between",
-     "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb", 1,
-     "head 200 1\nbody a\ncomplete\nhead 200 1\nbody b\ncomplete\n", "GET", 0},
+     "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: "
+     "1\r\n\r\nb",
+     1, "head 200 1\nbody a\ncomplete\nhead 200 1\nbody b\ncomplete\n", "GET", 0},
     {"the response's Connection: close closes a kept-alive exchange",
      "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\na", 1,
      "head 200 1\nbody a\ncomplete\nclose\n", "GET", 0},
@@ -87,8 +90,9 @@ const response_case responses[] = {
      "HTTP/1.1 200 OK\r\nConnection: keep-alive, Upgrade\r\nContent-Length: 1\r\n\r\na", 1,
      "head 200 1\nbody a\ncomplete\nclose\n"},
     {"header lines without value are ignored by a client",
-     "HTTP/1.1 200 OK\r\nContent-Type:\r\nConnection:\r\nHost:\r\nExpect: x\r\nContent-Length: 1\r\n\r\na", 1,
-     "head 200 1\nbody a\ncomplete\nclose\n"},
+     "HTTP/1.1 200 OK\r\nContent-Type:\r\nConnection:\r\nHost:\r\nExpect: x\r\nContent-Length: "
+     "1\r\n\r\na",
+     1, "head 200 1\nbody a\ncomplete\nclose\n"},
     {"a bytes past the counted body start the next message",
      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokHTTP/1.1 204 X\r\n\r\n", 1,
      "head 200 2\nbody ok\ncomplete\nhead 204 -1\ncomplete\n", "GET", 0},
@@ -101,21 +105,25 @@ const response_case responses[] = {
     {"a first line of fewer than three words", "hello\r\n\r\n", -1, ""},
     {"a request line instead of a status line fails at the end of the head",
      "ICY 200 OK\r\nContent-Length: 1\r\n\r\nx", -1, ""},
-    {"a content length that is not a number", "HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n", -1, ""},
+    {"a content length that is not a number", "HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n", -1,
+     ""},
     {"a content length of only a sign", "HTTP/1.1 200 OK\r\nContent-Length: +\r\n\r\n", -1, ""},
     {"a negative content length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", -1, ""},
-    {"a content length just beyond int", "HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n", -1, ""},
-    {"a content length far beyond int", "HTTP/1.1 200 OK\r\nContent-Length: " + huge + "\r\n\r\n", -1, ""},
+    {"a content length just beyond int", "HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n",
+     -1, ""},
+    {"a content length far beyond int", "HTTP/1.1 200 OK\r\nContent-Length: " + huge + "\r\n\r\n",
+     -1, ""},
     {"a chunk size just beyond int",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n80000000\r\nxx", -1, "head 200 -1\n"},
     {"a chunk size of twenty hex digits",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFF\r\nxx", -1,
      "head 200 -1\n"},
-    {"a chunk size that is not hex", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", -1,
-     "head 200 -1\n"},
+    {"a chunk size that is not hex", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+     -1, "head 200 -1\n"},
     {"an empty chunk size line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n\r\n", -1,
      "head 200 -1\n"},
-    {"bytes after the chunk data", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nabcdX\r\n", -1,
+    {"bytes after the chunk data",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nabcdX\r\n", -1,
      "head 200 -1\nbody abcd\n"},
 };
 
@@ -241,9 +249,9 @@ TEST(HttpReaderTest, VersionWordsGiveTheirCodes) {
     testing_support::log_capture log;
     vorn_http_data_processor_oline p;
     EXPECT_EQ(p.try_extract_http_version_number(c.word), c.code);
-    EXPECT_EQ(log.text().find("got bad http version '" + std::string(c.word) + "'.") !=
-                  std::string::npos,
-              c.warned)
+    EXPECT_EQ(
+        log.text().find("got bad http version '" + std::string(c.word) + "'.") != std::string::npos,
+        c.warned)
         << log.text();
   }
 }
