@@ -233,6 +233,19 @@ int vorn_http_data_processor_oline::receive_header_mode(const char *data, int le
     return -1;
   }
   int body = message_has_body();
+  // A request has no "until the close" body: one announced by a transfer
+  // coding other than chunked, without a length, would swallow every later
+  // request on the connection as its body.
+  if (body && !client_mode && !rx_chunked && content_length < 0) {
+    header_warn("got request body without length: ", transfer_encoding, nullptr, 64);
+    if (!send_response_400("Bad Request")) {
+      failed = 1;
+      return -1;
+    }
+    close_after_send = 1;
+    discard_input = 1;
+    return 0;
+  }
   if (body) {
     in_body = 1;
     body_received = 0;
@@ -334,6 +347,13 @@ int vorn_http_data_processor_oline::header_line_parse(const char *text) {
   if (text == nullptr) return 1;
   if (!in_header_section) {
     reset_received_fields();
+    // Cookies belong to the message that carried them: a later request on the
+    // same connection must not appear to send them again.
+    while (received_cookies != nullptr) {
+      vorn_http_cookie *next = received_cookies->next;
+      delete received_cookies;
+      received_cookies = next;
+    }
     line_count = 1;
     in_header_section = 1;
     if (http_text::starts_with_nocase(text, "HTTP/")) {

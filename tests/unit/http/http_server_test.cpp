@@ -72,6 +72,9 @@ const request_case requests[] = {
      "close\n", bad_request},
     {"query longer than its field", "GET /a?" + std::string(300, 'q') + " HTTP/1.1\r\n\r\n", 0,
      "close\n", bad_request},
+    {"a body framed by neither length nor chunks",
+     "POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\nGET /b HTTP/1.1\r\n\r\n", 0, "close\n",
+     bad_request},
     {"a response where a request belongs", "HTTP/1.1 200 OK\r\n\r\n", -1, "", ""},
 };
 
@@ -235,6 +238,15 @@ TEST(HttpServerTest, CookiesAreParsedWithThePrefixAndWrittenAsSetCookieLines) {
             "Set-Cookie: absession=v2; Domain=example.org; Path=/; Max-Age=60; HttpOnly; "
             "Secure\r\n");
   EXPECT_STREQ(p.find_cookie_to_send("Session"), "v2");
+}
+
+TEST(HttpServerTest, CookiesBelongToTheRequestThatSentThem) {
+  vorn_http_data_processor_oline p;
+  recorder r(p);
+  const std::string two = "GET /1 HTTP/1.1\r\nCookie: session=abc\r\n\r\nGET /2 HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(p.receive_all(two.data(), static_cast<int>(two.size())), 1);
+  EXPECT_STREQ(p.path, "2");
+  EXPECT_EQ(p.find_received_cookie("session"), nullptr);
 }
 
 TEST(HttpServerTest, CookieHeaderCornerCases) {
