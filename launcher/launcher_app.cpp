@@ -12,6 +12,8 @@
 #include "launcher/launcher_state.h"
 #include "launcher/launcher_window.h"
 #include "launcher/transliteration.h"
+#include "launcher/updater_thread.h"
+#include "net/tls_startup.h"
 #include "support/bounded_text.h"
 #include "support/config_directory.h"
 #include "support/debug_log.h"
@@ -36,6 +38,10 @@ bool launcher_app::OnInit() {
     debug_log("--------------------------- LAUNCHER START --------------------------\n");
   }
 
+  // Ignores SIGPIPE from here on and starts the TLS library; the updater's
+  // connections are plain, so a failure (which it reports itself) is not fatal.
+  vorn_ssl_startup();
+
   load_system_config_file();
   build_launcher_paths(config_directory);
   read_command_line();
@@ -47,8 +53,11 @@ bool launcher_app::OnInit() {
   // Creates the executables directory; the lock file itself is made below.
   vorn_recursive_mkdir(lock_path.c_str(), 0700, nullptr);
   updater_lock = vorn_lock_file(lock_path.c_str());
-  if (updater_lock < 0 && debug_level > 1) {
-    debug_log("OnInit(), unable to get updater file lock.\n");
+  if (updater_lock < 0) {
+    // Another launcher is updating: the boot sequence retries on every tick.
+    if (debug_level > 1) debug_log("OnInit(), unable to get updater file lock.\n");
+  } else {
+    start_updater(&frame_->panel);
   }
   return true;
 }
