@@ -34,12 +34,14 @@ function(virelan_program name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
 endfunction()
 
-# virelan_gtest(NAME [THREADED] LABELS ... SOURCES ... DEPS ... [DEFINITIONS ...] [TIMEOUT s]): a
+# virelan_gtest(NAME [THREADED] LABELS ... SOURCES ... DEPS ... [DEFINITIONS ...] [TIMEOUT s]
+# [RESOURCE_LOCK name]): a
 # GoogleTest program whose tests ctest discovers one by one, so each runs in a
 # fresh process. THREADED marks a program that runs threads of our own: a
 # ThreadSanitizer build (VIRELAN_SANITIZE=thread) builds only those.
 function(virelan_gtest name)
-  cmake_parse_arguments(ARG "THREADED" "TIMEOUT" "SOURCES;DEPS;LABELS;DEFINITIONS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "TIMEOUT;RESOURCE_LOCK" "SOURCES;DEPS;LABELS;DEFINITIONS"
+                        ${ARGN})
   if(VIRELAN_SANITIZE STREQUAL "thread" AND NOT ARG_THREADED)
     return()
   endif()
@@ -53,8 +55,14 @@ function(virelan_gtest name)
     set(ARG_TIMEOUT 60)
   endif()
   # One label per program: gtest_discover_tests cannot pass a list of them on.
+  # RESOURCE_LOCK: tests that need one shared thing (the update server's fixed
+  # port of the test build) never run at the same time.
+  set(lock)
+  if(ARG_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS ${ARG_LABELS} TIMEOUT ${ARG_TIMEOUT}
+    PROPERTIES LABELS ${ARG_LABELS} TIMEOUT ${ARG_TIMEOUT} ${lock}
     DISCOVERY_TIMEOUT 30)
 endfunction()
 

@@ -3,11 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "launcher/boot_sequence.h"
 #include "launcher/launcher_config.h"
 #include "launcher/launcher_state.h"
+#include "launcher/updater_thread.h"
 #include "support/bounded_text.h"
 #include "support/config_directory.h"
 #include "support/debug_log.h"
+#include "support/file_lock.h"
 
 std::atomic<int> window_constructed{0};
 
@@ -127,8 +130,7 @@ void launcher_mw::OnTimer(wxTimerEvent &) {
     if (debug_level > 0) debug_log("launcher_mw::OnTimer() - constructor not finished?\n");
     return;
   }
-  elapsed_ms += tick_ms;
-  animate_windows(tick_ms);
+  boot_tick(this);
 }
 
 void launcher_mw::OnKeyDown(wxKeyEvent &event) {
@@ -151,6 +153,14 @@ void launcher_mw::OnKeyDown(wxKeyEvent &event) {
 void launcher_mw::toggle_beta() {
   set_beta_test_enable(get_beta_test_enable() == 0 ? 1 : 0);
   update_display();
+  // A run in progress (or none yet) picks the new setting up at the boot.
+  if (!update_done) return;
+  // A finished run: fetch again for the new setting, holding the boot back.
+  updater_lock = vorn_lock_file(lock_path.c_str());
+  if (updater_lock >= 0) {
+    if (debug_level > 1) debug_log("OnTimer(), late start of updater thread.\n");
+    start_updater(this);
+  }
 }
 
 void launcher_mw::toggle_options() {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "launcher/boot_sequence.h"
 #include "launcher/launcher_config.h"
 #include "launcher/launcher_state.h"
 #include "launcher/launcher_window.h"
@@ -42,6 +43,7 @@ void start_updater(launcher_mw *window) {
   updater_hooks.verbose_mode = current_verbose_mode;
   updater_hooks.port = VIRELAN_UPDATE_PORT;
   update_done = 0;
+  boot_pass_done = 0;
   if (vorn_thread_create("executable updater", updater_thread_main, window)) {
     updater_started = 1;
     window->update_display();

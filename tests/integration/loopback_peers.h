@@ -13,6 +13,10 @@
 // The crafted server is found through VIRELAN_TEST_DIR, this file's
 // directory, which the test program's CMake target defines.
 //
+// Beside the peers, a few helpers for what the tests serve and run:
+// compress_text() (a gzip file or a zlib stream of a text), make_directories()
+// and run_program() (a tool run to its end, with its status and output).
+//
 // Children are started with fork/exec from the test's main thread, with every
 // descriptor above 2 closed and a parent-death signal, so a crashed test
 // leaves no server behind.
@@ -30,6 +34,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -71,6 +76,81 @@ inline bool port_accepts(int port) {
   bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
   close(fd);
   return ok;
+}
+
+// Creates `path` and its missing parents, world-readable (nginx's worker must
+// enter them). True when the directory exists afterwards.
+inline bool make_directories(const std::string &path) {
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+    mkdir(path.substr(0, at).c_str(), 0755);
+  mkdir(path.c_str(), 0755);
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// `text` compressed as a gzip file (`gzip_format` true) or as a zlib stream.
+inline std::string compress_text(const std::string &text, bool gzip_format) {
+  z_stream z{};
+  // 15 + 16 asks for a gzip header and trailer, 15 alone for zlib's.
+  if (deflateInit2(&z, 9, Z_DEFLATED, gzip_format ? 31 : 15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    std::abort();
+  std::string out(deflateBound(&z, static_cast<uLong>(text.size())) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef *>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// What a program run to its end left behind.
+struct program_result {
+  int status = -1;  // exit status, 128 + signal, or -1 when it could not run
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs argv[0] (a path, or a name looked up in PATH) with standard input from
+// /dev/null and waits for it, up to `timeout_s` (then it is killed).
+inline program_result run_program(const std::vector<std::string> &argv, int timeout_s = 60) {
+  program_result result;
+  testing_support::temp_dir dir;
+  const std::string out_path = dir / "out", err_path = dir / "err";
+  std::vector<char *> args;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    syscall(SYS_close_range, 3u, ~0u, 0u);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+  result.out = testing_support::read_file(out_path);
+  result.err = testing_support::read_file(err_path);
+  return result;
 }
 
 // The first of `candidates` that is an executable file, or "".
@@ -211,9 +291,11 @@ class nginx_server {
     return false;
   }
 
-  // Puts a file under the served root, readable by the worker.
+  // Puts a file under the served root, readable by the worker; the
+  // directories of a name with "/" are created.
   void publish(const std::string &name, const std::string &content) {
     const std::string path = root() + "/" + name;
+    make_directories(path.substr(0, path.rfind('/')));
     testing_support::write_file(path, content);
     chmod(path.c_str(), 0644);
   }
