@@ -12,8 +12,9 @@
 // defaults to DIR/manifest_linux32_executables.txt.gz.
 //
 // Refused, with a message naming the file and status 1: names the launcher
-// would refuse or could not read back (a ".." component, a line feed or
-// carriage return, a leading blank or tab, nothing but separators) and files
+// would refuse, could not request or could not read back (a ".." component,
+// "%", "?" or "#", a line feed or carriage return, a leading blank or tab,
+// nothing but separators, the names of the launcher's own files) and files
 // larger than the list's 32-bit size field.
 #include <dirent.h>
 #include <fcntl.h>
@@ -85,7 +86,11 @@ bool sha256_of(const std::string &path, std::string *hex, long long *size) {
 
 // Why the launcher could not use `name`, or null when it can.
 const char *name_problem(const std::string &name) {
-  if (!ketu_is_safe_name(name.c_str())) return "a \"..\" component or no name at all";
+  if (!ketu_is_safe_name(name.c_str()))
+    return "a \"..\" component, no name at all, or the name of one of the launcher's own files";
+  // The launcher sends these unescaped in its request path, where a server
+  // reads them as an escape, a query or a fragment and answers for another file.
+  if (name.find_first_of("%?#") != std::string::npos) return "a \"%\", \"?\" or \"#\"";
   if (name.find_first_of("\n\r") != std::string::npos) return "a line feed or carriage return";
   if (name[0] == ' ' || name[0] == '\t') return "a leading blank or tab";
   return nullptr;
@@ -128,6 +133,14 @@ bool walk(const std::string &root, const std::string &relative, const std::strin
     if (const char *problem = name_problem(name)) {
       std::fprintf(stderr, "virelan-make-list: refusing '%s': the name has %s\n", name.c_str(),
                    problem);
+      ok = false;
+      continue;
+    }
+    if (info.st_size > INT32_MAX) {
+      std::fprintf(stderr,
+                   "virelan-make-list: refusing '%s': %lld bytes is more than the list's size "
+                   "field holds (%d)\n",
+                   name.c_str(), static_cast<long long>(info.st_size), INT32_MAX);
       ok = false;
       continue;
     }
@@ -206,7 +219,7 @@ int main(int argc, char **argv) {
     }
     if (arg == "--out" && i + 1 < argc) {
       out = argv[++i];
-    } else if (arg.compare(0, 6, "--out=") == 0) {
+    } else if (arg.compare(0, 6, "--out=") == 0 && arg.size() > 6) {
       out = arg.substr(6);
     } else if (!arg.empty() && arg[0] != '-' && root.empty()) {
       root = arg;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "support/bounded_text.h"
@@ -97,6 +98,9 @@ int ketu_is_safe_name(const char *name) {
   const char *p = name;
   while (*p == '/' || *p == '\\') ++p;
   if (*p == '\0') return 0;
+  // The updater's own files in the executables directory.
+  for (const char *own : {"lock.tmp", "update_manifest.lst", "download.tmp"})
+    if (std::strcmp(p, own) == 0) return 0;
   for (const char *start = name;;) {
     const char *end = start;
     while (*end != '\0' && *end != '/' && *end != '\\') ++end;

@@ -43,9 +43,11 @@ struct ketu_file_entry {
 void ketu_free_entry_list(ketu_file_entry *head);
 
 // 1 when `name` may be used as a path below the executables directory: not
-// empty once leading "/" and "\" are removed, and without a ".." component
-// (components split at "/" and "\"). The server's list decides these names, so
-// anything that could reach outside the directory is refused.
+// empty once leading "/" and "\" are removed, without a ".." component
+// (components split at "/" and "\"), and not one of the updater's own files
+// there ("lock.tmp", "update_manifest.lst", "download.tmp"). The server's list
+// decides these names, so anything that could reach outside the directory or
+// replace the updater's files is refused.
 int ketu_is_safe_name(const char *name);
 
 // Parses one line of the manifest grammar. 1 when accepted, with `*out` a new

@@ -227,9 +227,15 @@ TEST(FileManifestTest, UnsafeNamesAreRecognised) {
   struct {
     const char *name;
     int safe;
-  } cases[] = {{"client", 1}, {"dir/client", 1}, {"/client", 1},  {"a..b", 1}, {"..a/b", 1},
-               {"a/...", 1},  {"", 0},           {"/", 0},        {"//\\", 0}, {"..", 0},
-               {"../x", 0},   {"a/../../x", 0},  {"a\\..\\x", 0}, {"a/..", 0}, {"/../.profile", 0}};
+  } cases[] = {
+      // clang-format off
+      {"client", 1}, {"dir/client", 1}, {"/client", 1}, {"a..b", 1}, {"..a/b", 1}, {"a/...", 1},
+      {"sub/lock.tmp", 1},
+      {"", 0}, {"/", 0}, {"//\\", 0}, {"..", 0}, {"../x", 0}, {"a/../../x", 0}, {"a\\..\\x", 0},
+      {"a/..", 0}, {"/../.profile", 0},
+      {"lock.tmp", 0}, {"/download.tmp", 0}, {"update_manifest.lst", 0},
+      // clang-format on
+  };
   for (const auto &c : cases) EXPECT_EQ(ketu_is_safe_name(c.name), c.safe) << c.name;
 }
 
