@@ -63,6 +63,34 @@ int write_all(int fd, const char *text, size_t length) {
   return 1;
 }
 
+// Collects small pieces and writes them in large blocks; remembers a failure.
+class block_writer {
+ public:
+  explicit block_writer(int fd) : fd_(fd) {}
+  void put(const char *text, size_t length) {
+    if (!ok_) return;
+    if (used_ + length > sizeof buffer_) flush();
+    if (length > sizeof buffer_) {
+      ok_ = write_all(fd_, text, length);
+      return;
+    }
+    std::memcpy(buffer_ + used_, text, length);
+    used_ += length;
+  }
+  // 1 when everything reached the file.
+  int flush() {
+    if (ok_ && used_ > 0) ok_ = write_all(fd_, buffer_, used_);
+    used_ = 0;
+    return ok_;
+  }
+
+ private:
+  int fd_;
+  int ok_ = 1;
+  size_t used_ = 0;
+  char buffer_[1 << 16];
+};
+
 }  // namespace
 
 ketu_file_entry::~ketu_file_entry() {
@@ -260,8 +288,9 @@ int ketu_file_manifest::save_file(const char *path) {
       "# updater.  Changing or deleting it may cause your next\n"
       "# update to download far more things than it needs.\n"
       "\n";
-  int ok = write_all(fd, header, sizeof header - 1);
-  for (ketu_file_entry *entry = head; ok && entry != nullptr; entry = entry->next) {
+  block_writer out(fd);
+  out.put(header, sizeof header - 1);
+  for (ketu_file_entry *entry = head; entry != nullptr; entry = entry->next) {
     const char *hash = entry->hash != nullptr ? entry->hash : "";
     size_t hash_length = std::strlen(hash);
     if (hash_length < 20) {
@@ -276,10 +305,14 @@ int ketu_file_manifest::save_file(const char *path) {
       debug_message(message.c_str(), 32, module_updater);
     }
     char size_text[16];
-    std::snprintf(size_text, sizeof size_text, " %10d ", static_cast<int>(entry->size));
-    ok = write_all(fd, hash, hash_length) && write_all(fd, size_text, std::strlen(size_text)) &&
-         write_all(fd, entry->name, std::strlen(entry->name)) && write_all(fd, "\n", 1);
+    int size_length =
+        std::snprintf(size_text, sizeof size_text, " %10d ", static_cast<int>(entry->size));
+    out.put(hash, hash_length);
+    out.put(size_text, static_cast<size_t>(size_length));
+    out.put(entry->name, std::strlen(entry->name));
+    out.put("\n", 1);
   }
+  int ok = out.flush();
   // On disk before it takes the old file's name, so that a crash leaves one
   // whole manifest or the other.
   if (ok && fsync(fd) != 0) ok = 0;
