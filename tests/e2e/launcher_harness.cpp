@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +27,17 @@ std::vector<char *> c_strings(std::vector<std::string> &texts) {
 }  // namespace
 
 std::string launcher_path() { return VIRELAN_LAUNCHER_PATH; }
+
+std::string output_of(const std::string &command) {
+  std::string out;
+  if (std::FILE *p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
 
 xvfb_display *launcher_test::display_ = nullptr;
 
@@ -106,38 +118,26 @@ xvfb_display::~xvfb_display() {
   }
 }
 
-launcher_process::launcher_process(const launch_options &options) {
-  std::vector<std::string> args = {launcher_path()};
-  args.insert(args.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "NO_AT_BRIDGE=1",
-                                  "GDK_BACKEND=x11"};
-  if (!options.display.empty()) env.push_back("DISPLAY=" + options.display);
-  if (!options.home.empty()) env.push_back("HOME=" + options.home);
-  std::vector<char *> argv = c_strings(args);
-  std::vector<char *> envp = c_strings(env);
-
+pid_t spawn_program(const std::vector<std::string> &args,
+                    const std::vector<std::string> &environment, const std::string &out,
+                    const std::string &err, const std::string &directory) {
+  std::vector<std::string> arg_texts(args);
+  std::vector<std::string> env_texts(environment);
+  std::vector<char *> argv = c_strings(arg_texts);
+  std::vector<char *> envp = c_strings(env_texts);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  const std::string out = output_dir_ / "stdout";
-  const std::string err = output_dir_ / "stderr";
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (!options.working_directory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
-  }
-  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
+  return pid;
 }
 
-launcher_process::~launcher_process() {
-  if (running()) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-}
-
-bool launcher_process::running() {
+bool child_process::running() {
   if (pid_ <= 0) return false;
   int status = 0;
   const pid_t r = waitpid(pid_, &status, WNOHANG);
@@ -147,13 +147,37 @@ bool launcher_process::running() {
   return false;
 }
 
-int launcher_process::wait(double seconds) {
+int child_process::wait(double seconds) {
   if (!eventually(seconds, [this] { return !running(); })) return -1;
   return status_;
 }
 
+void child_process::stop(int signal) {
+  if (!running()) return;
+  kill(pid_, signal);
+  int status = 0;
+  if (waitpid(pid_, &status, 0) == pid_)
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  pid_ = -1;
+}
+
+launcher_process::launcher_process(const launch_options &options) {
+  std::vector<std::string> args = {launcher_path()};
+  args.insert(args.end(), options.args.begin(), options.args.end());
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "NO_AT_BRIDGE=1",
+                                  "GDK_BACKEND=x11"};
+  if (!options.display.empty()) env.push_back("DISPLAY=" + options.display);
+  if (!options.home.empty()) env.push_back("HOME=" + options.home);
+  env.insert(env.end(), options.environment.begin(), options.environment.end());
+  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    if (const char *value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+  }
+  process_.start(spawn_program(args, env, output_dir_ / "stdout", output_dir_ / "stderr",
+                               options.working_directory));
+}
+
 void launcher_process::terminate() {
-  if (running()) kill(pid_, SIGTERM);
+  if (running()) kill(process_.pid(), SIGTERM);
 }
 
 std::string launcher_process::standard_output() const {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,32 +32,65 @@ class xvfb_display {
   std::string name_;
 };
 
+// Starts `args[0]` with `args` and exactly `environment`, standard input from
+// /dev/null and standard output and error into the files `out` and `err`, in
+// `directory` when one is given. The pid, or -1.
+pid_t spawn_program(const std::vector<std::string> &args,
+                    const std::vector<std::string> &environment, const std::string &out,
+                    const std::string &err, const std::string &directory = "");
+
+// A child process of the test, killed (SIGKILL) if still running when the
+// object goes.
+class child_process {
+ public:
+  child_process() = default;
+  ~child_process() { stop(SIGKILL); }
+  child_process(const child_process &) = delete;
+  child_process &operator=(const child_process &) = delete;
+
+  void start(pid_t pid) { pid_ = pid; }
+  pid_t pid() const { return pid_; }
+  bool running();
+  // Waits for the end: the exit status, 128 + signal, or -1 on time-out.
+  int wait(double seconds);
+  // Sends `signal` and waits for the end.
+  void stop(int signal);
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
 struct launch_options {
   std::vector<std::string> args;  // after argv[0], which is the launcher's path
   std::string display;
   std::string home;  // empty: HOME is not set at all
   std::string working_directory;
+  // "NAME=value" entries added to the launcher's fixed environment (the
+  // client it hands over to inherits them).
+  std::vector<std::string> environment;
 };
 
 // One run of the launcher. The destructor kills it if it is still running.
+// The environment is fixed (PATH, a UTF-8 locale, the display, HOME) plus the
+// options' entries and the sanitizers' settings of the test's own.
 class launcher_process {
  public:
   explicit launcher_process(const launch_options &options);
-  ~launcher_process();
   launcher_process(const launcher_process &) = delete;
   launcher_process &operator=(const launcher_process &) = delete;
 
   // Waits for the end: the exit status, 128 + signal, or -1 on time-out.
-  int wait(double seconds);
+  int wait(double seconds) { return process_.wait(seconds); }
   void terminate();
-  bool running();
+  bool running() { return process_.running(); }
+  pid_t pid() const { return process_.pid(); }
   std::string standard_output() const;
   std::string standard_error() const;
 
  private:
   testing_support::temp_dir output_dir_;
-  pid_t pid_ = -1;
-  int status_ = -1;
+  child_process process_;
 };
 
 // A fixture for tests of the real launcher: one Xvfb for the test program,
@@ -78,6 +112,9 @@ class launcher_test : public testing::Test {
 
 // The launcher program under test.
 std::string launcher_path();
+
+// Runs a shell command and gives what it printed on standard output.
+std::string output_of(const std::string &command);
 
 using testing_support::eventually;
 

@@ -26,22 +26,10 @@ std::ostream &operator<<(std::ostream &out, const rgb &c) {
   return out << "(" << c.r << ", " << c.g << ", " << c.b << ")";
 }
 
-// Runs a shell command and gives what it printed.
-std::string output_of(const std::string &command) {
-  std::string out;
-  if (std::FILE *p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
-
 // The colour of one pixel of an image file, read by ImageMagick.
 rgb pixel_of(const std::string &image, int x, int y) {
-  const std::string text = output_of("convert '" + image + "' -crop 1x1+" + std::to_string(x) +
-                                     "+" + std::to_string(y) + " -depth 8 txt:- 2>/dev/null");
+  const std::string text = e2e::output_of("convert '" + image + "' -crop 1x1+" + std::to_string(x) +
+                                          "+" + std::to_string(y) + " -depth 8 txt:- 2>/dev/null");
   rgb c{-1, -1, -1};
   const std::size_t at = text.find("\n0,0: (");
   if (at != std::string::npos) std::sscanf(text.c_str() + at + 7, "%d,%d,%d", &c.r, &c.g, &c.b);
@@ -64,7 +52,7 @@ class LauncherWindowTest : public e2e::launcher_test {
   }
 
   std::string x(const std::string &command) const {
-    return output_of("DISPLAY=" + display_name() + " " + command + " 2>/dev/null");
+    return e2e::output_of("DISPLAY=" + display_name() + " " + command + " 2>/dev/null");
   }
   // The frame's X window, once it is mapped.
   std::string window() const {
@@ -119,7 +107,7 @@ TEST_F(LauncherWindowTest, ShowsTheBackgroundAndTheEmptyBar) {
 
 // A signature of the status lines' pixels (rows 230 to 274 of the window).
 std::string status_lines_of(const std::string &shot) {
-  return output_of("convert '" + shot + "' -crop 460x45+410+592 +repage -format '%#' info:");
+  return e2e::output_of("convert '" + shot + "' -crop 460x45+410+592 +repage -format '%#' info:");
 }
 
 TEST_F(LauncherWindowTest, KeysSwitchTheViewAndBetaModeAndQuit) {
