@@ -86,12 +86,13 @@ def timed(command, shell=False):
     full = ["/usr/bin/time", "-v", "-o", out.name]
     full += ["sh", "-c", command] if shell else command
     start = time.monotonic()
-    result = subprocess.run(full, stdout=subprocess.DEVNULL)
+    result = subprocess.run(full, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            env=dict(os.environ, VIRELAN_BENCH_LOG="1"))
     wall = time.monotonic() - start
     text = open(out.name).read()
     os.unlink(out.name)
     if result.returncode != 0:
-        sys.exit(f"network_bench: failed: {command}")
+        sys.exit(f"network_bench: failed: {command}\n{result.stdout.decode(errors='replace')[-3000:]}")
     rss = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", text).group(1))
     return wall, rss
 
@@ -127,6 +128,8 @@ def main():
             sys.exit(f"network_bench: {tool} is missing (scripts/deps installs it)")
 
     work = tempfile.mkdtemp(prefix="virelan-netbench-")
+    # nginx's workers run as an unprivileged user: they must be able to read.
+    os.chmod(work, 0o755)
     root = os.path.join(work, "root")
     os.makedirs(root)
     servers = []
