@@ -32,6 +32,9 @@ bool launcher_app::OnInit() {
   bounded_text log_path;
   log_path.append(config_directory);
   log_path.append(debug_log_file_name);
+  // The log is appended to run after run: past 1 MiB it starts afresh, with
+  // one ".old" copy of the previous one.
+  vorn_rotate_debug_logfile(log_path.c_str(), debug_log_rotate_bytes);
   vorn_client_set_debug_logfile_name(log_path.c_str());
 
   if (debug_level > 2) {

@@ -17,6 +17,8 @@
 constexpr const char *config_directory_base_name = "Virelan";
 // File names inside the configuration directory.
 constexpr const char *debug_log_file_name = "/torvane_launcher_log.txt";
+// A log larger than this is set aside as ".old" at start-up.
+constexpr long long debug_log_rotate_bytes = 1024 * 1024;
 constexpr const char *manifest_file_suffix = "/executables/update_manifest.lst";
 constexpr const char *executables_dir_suffix = "/executables";
 constexpr const char *bootname_file_suffix = "/bootname.txt";

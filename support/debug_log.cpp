@@ -1,6 +1,7 @@
 #include "support/debug_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "support/bounded_text.h"
 
@@ -105,6 +107,14 @@ void debug_message_about(const char *before, const char *subject, const char *af
 
 void debug_message_prebuilt(const char *line, int category) {
   if (passes_filter(category) && debug_logfile.descriptor.load() >= 0) debug_logfile.write(line);
+}
+
+int vorn_rotate_debug_logfile(const char *path, long long limit) {
+  if (path == nullptr) return 0;
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= limit) return 0;
+  std::string old_copy = std::string(path) + ".old";
+  return std::rename(path, old_copy.c_str()) == 0 ? 1 : -1;
 }
 
 void vorn_client_set_debug_logfile_name(const char *path) {

@@ -55,6 +55,13 @@ void debug_messages_enable();
 void debug_messages_disable();
 void set_debug_category_mask(int mask);
 
+// Keeps a log file from growing for ever: when `path` is larger than `limit`
+// bytes it is renamed to `path` + ".old", replacing an earlier copy, so the next
+// message starts a new file. For start-up, before the log is opened. 1 when the
+// file was renamed, 0 when it was small enough or missing, -1 when the rename
+// failed (the file is then left as it was).
+int vorn_rotate_debug_logfile(const char *path, long long limit);
+
 // Names the log file (a copy is kept). Refused while the log is open. Clears
 // the failed-open flag, so a log that could not be opened is tried again.
 void vorn_client_set_debug_logfile_name(const char *path);

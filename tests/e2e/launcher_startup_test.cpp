@@ -65,6 +65,16 @@ TEST_F(LauncherStartupTest, HelpGoesToTheLogAndEndsWithStatusZero) {
   EXPECT_EQ(launcher.standard_output(), "");
 }
 
+TEST_F(LauncherStartupTest, ALogPastOneMebibyteStartsAfreshWithOneOldCopy) {
+  testing_support::write_file(config_dir() + "/torvane_launcher_log.txt",
+                              std::string(1024 * 1024 + 1, 'x'));
+  launcher_process launcher(options({"-h"}));
+  EXPECT_EQ(launcher.wait(20), 0) << launcher.standard_error();
+  EXPECT_EQ(log_text(), executable_line() + help_lines());
+  EXPECT_EQ(testing_support::read_file(config_dir() + "/torvane_launcher_log.txt.old").size(),
+            1024u * 1024 + 1);
+}
+
 // Options act in command-line order; what a transliterated argument turns into
 // is what gets matched and logged.
 TEST_F(LauncherStartupTest, OptionsActInOrderAndUnknownOnesEndWithStatusOne) {

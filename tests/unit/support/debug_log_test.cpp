@@ -194,4 +194,29 @@ TEST(DebugLogTest, WriteIntFormatsWithoutTheLibrary) {
   EXPECT_EQ(read_file(dir / "ints.txt"), "0 7 -1 2147483647 -2147483648 (null)");
 }
 
+TEST(DebugLogTest, ALogPastTheLimitIsSetAsideAsTheOnlyOldCopy) {
+  testing_support::temp_dir dir;
+  const std::string log = dir / "log.txt";
+  struct {
+    const char *name;
+    size_t size;
+    int result;
+  } cases[] = {{"at the limit", 1024, 0}, {"one byte past it", 1025, 1}, {"far past it", 5000, 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::write_file(dir / "log.txt.old", "older copy");
+    testing_support::write_file(log, std::string(c.size, 'x'));
+    EXPECT_EQ(vorn_rotate_debug_logfile(log.c_str(), 1024), c.result);
+    if (c.result == 1) {
+      EXPECT_FALSE(testing_support::path_exists(log));
+      EXPECT_EQ(testing_support::read_file(log + ".old"), std::string(c.size, 'x'));
+    } else {
+      EXPECT_EQ(testing_support::read_file(log).size(), c.size);
+      EXPECT_EQ(testing_support::read_file(log + ".old"), "older copy");
+    }
+  }
+  EXPECT_EQ(vorn_rotate_debug_logfile((dir / "missing").c_str(), 0), 0);
+  EXPECT_EQ(vorn_rotate_debug_logfile(dir.path().c_str(), 0), 0);  // not a file
+}
+
 }  // namespace
