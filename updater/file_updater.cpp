@@ -12,6 +12,7 @@
 #include "http/http_downloader.h"
 #include "support/bounded_text.h"
 #include "support/directories.h"
+#include "support/file_info.h"
 #include "support/threads.h"
 #include "updater/remote_manifest.h"
 
@@ -217,7 +218,11 @@ int ketu_file_updater::update_files(const char *host, const char *root,
     if (!downloaded) {
       report_about("Unable to update file '", entry->name, "' - download failed.");
       ++download_failures;
-    } else if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
+    } else if (!vorn_is_regular_file(target.c_str()) && ::unlink(target.c_str()) != 0 &&
+               errno != ENOENT) {
+      // A regular file is replaced by the rename itself, in one step, so the
+      // old build stays in place until the new one is; anything else in the
+      // way (a link, a directory) is removed first.
       report_about("Unable to update file '", entry->name, "' - cannot remove old version.");
       ++other_failures;
     } else if (std::rename(temp_path, target.c_str()) != 0) {

@@ -3,10 +3,10 @@
 // destination directory), the caller's callbacks and the counters.
 //
 // update_files() downloads each chosen entry into the temporary file, checks
-// that it is the file the list announced (its size), flushes it to disk,
-// removes the old file and renames the download into place, then records the
-// entry in the manifest. A file is therefore never half-written under its own
-// name. The manifest is saved when a progress report finds it changed and at
+// that it is the file the list announced (its size), flushes it to disk and
+// renames it over the old file, then records the entry in the manifest. The
+// rename replaces the old build in one step: a file is never half-written
+// under its own name, and never missing while its replacement is on its way. The manifest is saved when a progress report finds it changed and at
 // least 11 seconds past the last save, and once more at the end; a manifest
 // that cannot be saved ends the process with status 1.
 //
