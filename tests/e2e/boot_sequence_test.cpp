@@ -21,9 +21,12 @@
 
 #include "common/test_support.h"
 #include "e2e/launcher_harness.h"
+#include "e2e/update_server_process.h"
 
 namespace {
 
+using e2e::occurrences;
+using e2e::update_server;
 using testing_support::path_exists;
 using testing_support::read_file;
 using testing_support::write_file;
@@ -43,43 +46,6 @@ const std::string give_up_lines =
     "Sorry, it looks like there's another version of the launcher downloading\n"
     "updates right now.  Please try again when it's finished.\n"
     "\n";
-
-int occurrences(const std::string &text, const std::string &part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-// virelan-update-server on the update port, serving `root`.
-class update_server {
- public:
-  update_server(const std::string &root, long throttle) : log_(output_ / "requests") {
-    std::vector<std::string> args = {VIRELAN_UPDATE_SERVER_PATH, "--root", root, "--port",
-                                     std::to_string(VIRELAN_TEST_UPDATE_PORT)};
-    if (throttle > 0) {
-      args.push_back("--throttle");
-      args.push_back(std::to_string(throttle));
-    }
-    process_.start(e2e::spawn_program(args, {"PATH=/usr/bin:/bin"}, log_, output_ / "errors"));
-    listening_ =
-        testing_support::eventually(
-            10, [&] { return requests().rfind("listening on ", 0) == 0 || !process_.running(); }) &&
-        process_.running();
-  }
-  ~update_server() { process_.stop(SIGTERM); }
-
-  bool listening() const { return listening_; }
-  // "listening on ..." and then one line per request.
-  std::string requests() const { return read_file(log_); }
-  std::string errors() const { return read_file(output_ / "errors"); }
-  int count(const std::string &line) const { return occurrences(requests(), line); }
-
- private:
-  testing_support::temp_dir output_;
-  std::string log_;
-  e2e::child_process process_;
-  bool listening_ = false;
-};
 
 // The launcher with VIRELAN_DEMO_RECORD and VIRELAN_DEMO_SECONDS in its
 // environment, for the client it hands over to.

@@ -25,9 +25,12 @@
 
 #include "common/test_support.h"
 #include "e2e/launcher_harness.h"
+#include "e2e/update_server_process.h"
 
 namespace {
 
+using e2e::occurrences;
+using e2e::update_server;
 using testing_support::path_exists;
 using testing_support::read_file;
 using testing_support::write_file;
@@ -40,12 +43,6 @@ const std::string give_up_lines =
     "updates right now.  Please try again when it's finished.\n"
     "\n";
 
-int occurrences(const std::string &text, const std::string &part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 long long file_size(const std::string &path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
@@ -54,39 +51,6 @@ long long file_size(const std::string &path) {
 std::string sha256_of(const std::string &path) {
   return e2e::output_of("sha256sum '" + path + "'").substr(0, 64);
 }
-
-// virelan-update-server on the update port, serving `root`.
-class update_server {
- public:
-  update_server(const std::string &root, long throttle) : log_(output_ / "requests") {
-    std::vector<std::string> args = {VIRELAN_UPDATE_SERVER_PATH, "--root", root, "--port",
-                                     std::to_string(VIRELAN_TEST_UPDATE_PORT)};
-    if (throttle > 0) {
-      args.push_back("--throttle");
-      args.push_back(std::to_string(throttle));
-    }
-    process_.start(e2e::spawn_program(args, {"PATH=/usr/bin:/bin"}, log_, output_ / "errors"));
-    listening_ =
-        testing_support::eventually(
-            10, [&] { return requests().rfind("listening on ", 0) == 0 || !process_.running(); }) &&
-        process_.running();
-  }
-  ~update_server() { process_.stop(SIGTERM); }
-
-  bool listening() const { return listening_; }
-  // Gone at once, in the middle of whatever it was sending.
-  void vanish() { process_.stop(SIGKILL); }
-  // "listening on ..." and then one line per request.
-  std::string requests() const { return read_file(log_); }
-  std::string errors() const { return read_file(output_ / "errors"); }
-  int count(const std::string &line) const { return occurrences(requests(), line); }
-
- private:
-  testing_support::temp_dir output_;
-  std::string log_;
-  e2e::child_process process_;
-  bool listening_ = false;
-};
 
 class FaultInjectionTest : public e2e::launcher_test {
  protected:
