@@ -15,6 +15,7 @@ the process measured. Files live in a temporary directory removed at the end.
 import argparse
 import gzip
 import hashlib
+import json
 import os
 import random
 import re
@@ -122,6 +123,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--file-mib", type=int, default=512)
     parser.add_argument("--list-entries", type=int, default=1000000)
+    parser.add_argument("--json", help="also write the rows to this file for bench/report.py")
     args = parser.parse_args()
     for tool in ("nginx", "curl", "gzip"):
         if shutil.which(tool) is None:
@@ -146,6 +148,7 @@ def main():
         servers.append(dev)
         target = os.path.join(work, "out.bin")
 
+        # Row keys are what bench/report.py knows the pairs by.
         pairs = {
             "download 512 MiB (ours: downloader, peer: curl -o)": (
                 lambda: timed([os.path.join(args.bin, "virelan_bench_download"), "127.0.0.1",
@@ -165,6 +168,7 @@ def main():
         }
         print(f"{'network pair':<72} {'ours':>8} {'peer':>8} {'ours/peer':>9} "
               f"{'ours RSS':>9} {'peer RSS':>9}")
+        rows = []
         for name, (ours, peer) in pairs.items():
             results = {"ours": [], "peer": []}
             for _ in range(args.runs):
@@ -175,11 +179,18 @@ def main():
             orss = max(r for _, r in results["ours"]) / 1024
             prss = max(r for _, r in results["peer"]) / 1024
             print(f"{name:<72} {o:7.2f}s {p:7.2f}s {o / p:9.2f} {orss:7.1f}MB {prss:7.1f}MB")
+            row = {"pair": name.split(" (")[0], "ours_s": o, "peer_s": p,
+                   "ours_rss_mb": orss, "peer_rss_mb": prss, "runs": args.runs}
             if name.startswith("list"):
                 print(f"{'  entries own size':<72} {own / 1048576:7.1f}MB "
                       f"(ours peak RSS / own size {orss * 1048576 / 1024 / own * 1024:.2f})")
+                row["entries_own_mb"] = own / 1048576
+            rows.append(row)
         print("(wall time, median of the runs; peak RSS of the measured process: for the dev "
               "server row, of curl)")
+        if args.json:
+            with open(args.json, "w") as f:
+                json.dump(rows, f, indent=1)
     finally:
         for s in servers:
             s.send_signal(signal.SIGTERM)

@@ -37,8 +37,9 @@ endfunction()
 # virelan_gtest(NAME [THREADED] LABELS ... SOURCES ... DEPS ... [DEFINITIONS ...] [TIMEOUT s]
 # [RESOURCE_LOCK name]): a
 # GoogleTest program whose tests ctest discovers one by one, so each runs in a
-# fresh process. THREADED marks a program that runs threads of our own: a
-# ThreadSanitizer build (VIRELAN_SANITIZE=thread) builds only those.
+# fresh process. THREADED marks a program that runs threads of our own, or
+# starts a program of ours that does: a ThreadSanitizer build
+# (VIRELAN_SANITIZE=thread) builds only those.
 function(virelan_gtest name)
   cmake_parse_arguments(ARG "THREADED" "TIMEOUT;RESOURCE_LOCK" "SOURCES;DEPS;LABELS;DEFINITIONS"
                         ${ARGN})

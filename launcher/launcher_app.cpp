@@ -104,6 +104,9 @@ int launcher_app::OnExit() {
   if (debug_level > 2) {
     debug_log("--------------------------- LAUNCHER EXIT --------------------------\n");
   }
+  // The window went (closed from outside) while a run goes on: end here, before
+  // the toolkit and the static objects are torn down under the updater thread.
+  if (updater_started && !update_done) quit_launcher(0);
   return 0;
 }
 

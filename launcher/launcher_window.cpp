@@ -143,7 +143,7 @@ void launcher_mw::OnKeyDown(wxKeyEvent &event) {
       toggle_beta();
       break;
     case key_q:
-      std::exit(0);
+      quit_launcher(0);
     default:
       break;
   }

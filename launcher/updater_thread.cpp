@@ -1,5 +1,6 @@
 #include "launcher/updater_thread.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "launcher/boot_sequence.h"
@@ -51,4 +52,10 @@ void start_updater(launcher_mw *window) {
   }
   if (debug_level > 0) debug_log("Launcher failed to spawn download thread, aborting.\n");
   std::exit(1);
+}
+
+void quit_launcher(int status) {
+  if (debug_level > 2) debug_log("Launcher quits with status %d.\n", status);
+  std::fflush(nullptr);
+  std::_Exit(status);
 }

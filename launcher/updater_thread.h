@@ -8,7 +8,7 @@
 //
 // Threads: start_updater() is called on the GUI thread; updater_thread_main()
 // is the thread's body. The window outlives the thread (the process ends by
-// exec or exit, never by destroying the window while a run goes on).
+// exec or quit_launcher(), never by destroying the window while a run goes on).
 #ifndef VIRELAN_LAUNCHER_UPDATER_THREAD_H
 #define VIRELAN_LAUNCHER_UPDATER_THREAD_H
 
@@ -23,5 +23,13 @@ constexpr const char *update_list_name = "manifest_linux32_executables.txt.gz";
 void start_updater(launcher_mw *window);
 // The thread's body: one update run, then the lock released and `update_done` set.
 int updater_thread_main(void *window);
+
+// Ends the launcher now with `status`, on the GUI thread, whether or not an
+// update run is going on: standard output is flushed and the process ends
+// without running static destructors, which would otherwise tear down the log
+// and the paths the updater thread is still using. A run cut short this way is
+// like a killed one: its download sits in the temporary file, and the manifest
+// and the installed images are as the last save left them.
+[[noreturn]] void quit_launcher(int status);
 
 #endif  // VIRELAN_LAUNCHER_UPDATER_THREAD_H

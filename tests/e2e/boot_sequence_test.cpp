@@ -145,17 +145,6 @@ class BootSequenceTest : public e2e::launcher_test {
     return free;
   }
 
-  std::string window() const {
-    const std::string id =
-        e2e::output_of("DISPLAY=" + display_name() +
-                       " xdotool search --onlyvisible --name '^Virelan Launcher$' "
-                       "2>/dev/null");
-    return id.substr(0, id.find('\n'));
-  }
-  void press(const std::string &key) const {
-    e2e::output_of("DISPLAY=" + display_name() + " xdotool windowfocus --sync " + window() +
-                   " key " + key + " 2>/dev/null");
-  }
 };
 
 // The whole story: the run fetches the list and the newest image, writes the

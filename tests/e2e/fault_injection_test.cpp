@@ -234,6 +234,34 @@ TEST_F(FaultInjectionTest, AKilledDownloadLeavesTheOldBuildAndIsRedoneNextRun) {
   EXPECT_EQ(manifest().size(), 2u);
 }
 
+// Q in the middle of a download quits at once, like a kill that the player
+// asked for: no client starts, the old build and the manifest are untouched,
+// the lock is free, and the next run installs the new build.
+TEST_F(FaultInjectionTest, QuittingMidDownloadLeavesTheOldBuildAndIsRedoneNextRun) {
+  ASSERT_NO_FATAL_FAILURE(publish("client_v1", image("client_v1")));
+  ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v1"));
+  const std::string manifest_before = read_file(manifest_path());
+
+  ASSERT_NO_FATAL_FAILURE(publish("client_v2", image("client_v2", 30000)));
+  {
+    update_server slow(server_root(), 4000);
+    ASSERT_TRUE(slow.listening()) << slow.errors();
+    std::unique_ptr<e2e::launcher_process> launcher = start();
+    ASSERT_TRUE(download_under_way()) << log_text();
+    ASSERT_TRUE(e2e::eventually(10, [&] { return !window().empty(); }));
+    press("q");
+    EXPECT_EQ(launcher->wait(10), 0) << launcher->standard_error();
+  }
+  EXPECT_EQ(recorded(), "");
+  EXPECT_TRUE(lock_is_free());
+  EXPECT_FALSE(path_exists(exe_dir() + "/client_v2"));
+  EXPECT_EQ(read_file(manifest_path()), manifest_before);
+  expect_consistent();
+
+  ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v2"));
+  expect_consistent();
+}
+
 // The server gone in the middle of the body: the run reports the failed
 // download and the launcher starts the build it already had.
 TEST_F(FaultInjectionTest, AServerThatVanishesMidDownloadLeavesTheOldBuildToBoot) {
@@ -407,13 +435,18 @@ TEST_F(FaultInjectionTest, AnUnwritableExecutablesDirectoryLeavesTheInstalledBui
   auto run_as_user = [&](const std::string &expected) {
     unlink(user_record.c_str());
     testing_support::temp_dir output;
+    std::vector<std::string> environment = {
+        "PATH=/usr/bin:/bin",         "LC_ALL=C.UTF-8",    "NO_AT_BRIDGE=1",
+        "GDK_BACKEND=x11",            "DISPLAY=" + display_name(), "HOME=" + user_home,
+        "VIRELAN_DEMO_RECORD=" + user_record};
+    // The user writes its sanitizer reports (if any) into its own home.
+    for (std::string &entry : e2e::sanitizer_environment(user_home))
+      environment.push_back(std::move(entry));
     e2e::child_process run;
     run.start(e2e::spawn_program(
         {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
          e2e::launcher_path(), "-u"},
-        {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "NO_AT_BRIDGE=1", "GDK_BACKEND=x11",
-         "DISPLAY=" + display_name(), "HOME=" + user_home, "VIRELAN_DEMO_RECORD=" + user_record},
-        output / "stdout", output / "stderr", user_home));
+        environment, output / "stdout", output / "stderr", user_home));
     const bool started = e2e::eventually(20, [&] {
       return path_exists(user_record) &&
              read_file(user_record) == user_exe + "/" + expected + "\n-l\n1.096-gtk-rc5\n";
@@ -421,6 +454,7 @@ TEST_F(FaultInjectionTest, AnUnwritableExecutablesDirectoryLeavesTheInstalledBui
     EXPECT_TRUE(started) << read_file(output / "stderr") << "\nlog:\n"
                          << read_file(user_config + "/torvane_launcher_log.txt");
     EXPECT_EQ(run.wait(10), 0);
+    EXPECT_EQ(e2e::sanitizer_reports(user_home), "");
   };
 
   ASSERT_EQ(chmod(user_exe.c_str(), 0500), 0);
@@ -471,7 +505,7 @@ TEST_F(FaultInjectionTest, AFullDiskLeavesTheInstalledBuildToBoot) {
       "status=$?\n"
       "cp -a \"$CFG/.\" \"$AFTER/\"\n"
       "exit $status\n";
-  const std::vector<std::string> environment = {"PATH=/usr/bin:/bin:/usr/sbin:/sbin",
+  std::vector<std::string> environment = {"PATH=/usr/bin:/bin:/usr/sbin:/sbin",
                                                 "LC_ALL=C.UTF-8",
                                                 "NO_AT_BRIDGE=1",
                                                 "GDK_BACKEND=x11",
@@ -487,12 +521,15 @@ TEST_F(FaultInjectionTest, AFullDiskLeavesTheInstalledBuildToBoot) {
     ASSERT_TRUE(server.listening()) << server.errors();
     unlink(record_path().c_str());
     testing_support::temp_dir output;
+    for (std::string &entry : e2e::sanitizer_environment(output.path()))
+      environment.push_back(std::move(entry));
     e2e::child_process run;
     run.start(e2e::spawn_program(
         {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script},
         environment, output / "stdout", output / "stderr", home_.path()));
     ASSERT_EQ(run.wait(30), 0) << read_file(output / "stderr");
     EXPECT_TRUE(boots("client_v1")) << read_file(output / "stderr");
+    EXPECT_EQ(e2e::sanitizer_reports(output.path()), "");
     // The run did ask for the new build.
     EXPECT_EQ(server.count("\"GET /downloads/torvane_v3/client_v2 HTTP/1.1\" 200"), 1)
         << server.requests();

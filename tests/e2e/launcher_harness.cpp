@@ -1,5 +1,6 @@
 #include "e2e/launcher_harness.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -25,6 +26,30 @@ std::vector<char *> c_strings(std::vector<std::string> &texts) {
 }
 
 }  // namespace
+
+std::vector<std::string> sanitizer_environment(const std::string &report_dir) {
+  std::vector<std::string> env;
+  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    const char *value = std::getenv(name);
+    if (value == nullptr) continue;
+    std::string entry = std::string(name) + "=" + value;
+    if (*value != '\0') entry += ":";
+    env.push_back(entry + "log_path=" + report_dir + "/sanitizer");
+  }
+  return env;
+}
+
+std::string sanitizer_reports(const std::string &report_dir) {
+  std::string reports;
+  if (DIR *dir = opendir(report_dir.c_str())) {
+    while (const dirent *entry = readdir(dir)) {
+      if (std::strncmp(entry->d_name, "sanitizer.", 10) != 0) continue;
+      reports += testing_support::read_file(report_dir + "/" + entry->d_name);
+    }
+    closedir(dir);
+  }
+  return reports;
+}
 
 std::string launcher_path() { return VIRELAN_LAUNCHER_PATH; }
 
@@ -62,6 +87,18 @@ launch_options launcher_test::options(std::vector<std::string> args) const {
 }
 
 const std::string &launcher_test::display_name() const { return display_->name(); }
+
+std::string launcher_test::window() const {
+  const std::string id = output_of("DISPLAY=" + display_name() +
+                                   " xdotool search --onlyvisible --name '^Virelan Launcher$'"
+                                   " 2>/dev/null");
+  return id.substr(0, id.find('\n'));
+}
+
+void launcher_test::press(const std::string &key) const {
+  output_of("DISPLAY=" + display_name() + " xdotool windowfocus --sync " + window() + " key " +
+            key + " 2>/dev/null");
+}
 
 namespace {
 
@@ -169,11 +206,16 @@ launcher_process::launcher_process(const launch_options &options) {
   if (!options.display.empty()) env.push_back("DISPLAY=" + options.display);
   if (!options.home.empty()) env.push_back("HOME=" + options.home);
   env.insert(env.end(), options.environment.begin(), options.environment.end());
-  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
-    if (const char *value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
-  }
+  for (std::string &entry : sanitizer_environment(output_dir_.path()))
+    env.push_back(std::move(entry));
   process_.start(spawn_program(args, env, output_dir_ / "stdout", output_dir_ / "stderr",
                                options.working_directory));
+}
+
+launcher_process::~launcher_process() {
+  process_.stop(SIGKILL);
+  const std::string reports = sanitizer_reports(output_dir_.path());
+  EXPECT_EQ(reports, "") << "the launcher or its client reported the above";
 }
 
 void launcher_process::terminate() {

@@ -71,12 +71,23 @@ struct launch_options {
   std::vector<std::string> environment;
 };
 
-// One run of the launcher. The destructor kills it if it is still running.
-// The environment is fixed (PATH, a UTF-8 locale, the display, HOME) plus the
-// options' entries and the sanitizers' settings of the test's own.
+// The sanitizers' settings of the test's own environment (ASAN_OPTIONS,
+// UBSAN_OPTIONS, LSAN_OPTIONS, TSAN_OPTIONS) as "NAME=value" entries for a
+// program the test starts, each with log_path pointing into `report_dir`: a
+// report of the program (or of a client it hands over to) lands in a file
+// there, which sanitizer_reports reads, instead of in its standard error.
+std::vector<std::string> sanitizer_environment(const std::string &report_dir);
+// Every sanitizer report written into `report_dir`, or "" when there is none.
+std::string sanitizer_reports(const std::string &report_dir);
+
+// One run of the launcher. The destructor kills it if it is still running and
+// fails the test if it (or the client it handed over to) wrote a sanitizer
+// report. The environment is fixed (PATH, a UTF-8 locale, the display, HOME)
+// plus the options' entries and sanitizer_environment.
 class launcher_process {
  public:
   explicit launcher_process(const launch_options &options);
+  ~launcher_process();
   launcher_process(const launcher_process &) = delete;
   launcher_process &operator=(const launcher_process &) = delete;
 
@@ -105,6 +116,11 @@ class launcher_test : public testing::Test {
   // Options that start the launcher on this fixture's display and HOME.
   launch_options options(std::vector<std::string> args = {}) const;
   const std::string &display_name() const;
+  // The launcher's splash window on this display (an X window id), or "" while
+  // none is mapped.
+  std::string window() const;
+  // Focuses the splash window and types `key` (an xdotool key name) into it.
+  void press(const std::string &key) const;
 
   static xvfb_display *display_;
   testing_support::temp_dir home_;
