@@ -1,10 +1,11 @@
 # Toolchain for 32-bit x86 Linux on a 64-bit Debian host: the host's GCC with
 # -m32 (gcc-multilib, g++-multilib) and the libraries of Debian's multiarch
-# i386 packages (libssl-dev:i386, zlib1g-dev:i386, libgtest-dev:i386, ...),
-# which live under /usr/lib/i386-linux-gnu beside the host's own.
+# i386 packages (libssl-dev:i386, zlib1g-dev:i386, libgtest-dev:i386,
+# libwxgtk3.2-dev:i386, ...), which live under /usr/lib/i386-linux-gnu beside
+# the host's own.
 #
 #   cmake -S . -B build/i386 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake \
-#     -DVIRELAN_BUILD_LAUNCHER=OFF -DVIRELAN_BUILD_BENCH=OFF
+#     -DVIRELAN_BUILD_BENCH=OFF
 #
 # The programs run on the host itself (an x86-64 kernel runs i386 programs), so
 # the tests run as they are, with no emulator.
@@ -32,3 +33,7 @@ set(CMAKE_IGNORE_PATH /usr/lib/x86_64-linux-gnu /lib/x86_64-linux-gnu
 # files only; otherwise it would hand out the host's x86-64 libraries.
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
+
+# wxWidgets: the i386 package's own wx-config (/usr/bin/wx-config is the host's).
+set(wxWidgets_CONFIG_EXECUTABLE /usr/lib/i386-linux-gnu/wx/config/gtk3-unicode-3.2
+    CACHE FILEPATH "wx-config of the i386 wxWidgets")
