@@ -10,6 +10,7 @@
 #include "support/pointer_containers.h"
 #include "updater/file_updater.h"
 #include "updater/remote_manifest.h"
+#include "updater/updater_text.h"
 
 executable_updater_hooks updater_hooks;
 
@@ -138,11 +139,7 @@ int run_executable_updater(void *window, const char *host, const char *root_path
     }
     const bool beta = std::strstr(entry->name, "beta") != nullptr;
     bounded_text local;
-    if (destination_path != nullptr && destination_path[0] != '\0') {
-      local.append(destination_path);
-      local.append("/");
-    }
-    local.append(entry->name);
+    updater_text::file_path(local, destination_path, entry->name);
     vorn_file_info info;
     bool examine_manifest = true;
     if (!vorn_filename_get_file_info(local.c_str(), &info) || !info.is_regular_file) {

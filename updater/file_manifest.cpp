@@ -15,19 +15,14 @@
 #include "support/file_info.h"
 #include "support/line_reader.h"
 #include "support/words.h"
+#include "updater/updater_text.h"
 
 namespace {
 
 constexpr int module_updater = 12;
 constexpr int line_buffer = 1024;
 
-char *copy_text(const char *text) {
-  if (text == nullptr) return nullptr;
-  size_t n = std::strlen(text);
-  char *copy = static_cast<char *>(std::malloc(n + 1));
-  if (copy != nullptr) std::memcpy(copy, text, n + 1);
-  return copy;
-}
+using updater_text::copy_text;
 
 int is_blank(char c) { return c == ' ' || c == '\t'; }
 int is_separator(char c) { return c == ' ' || c == '\t' || c == '\n'; }
@@ -252,11 +247,7 @@ int ketu_file_manifest::prune_missing(const char *directory) {
   for (ketu_file_entry **link = &head; *link != nullptr;) {
     ketu_file_entry *entry = *link;
     bounded_text path;
-    if (directory != nullptr && directory[0] != '\0') {
-      path.append(directory);
-      path.append("/");
-    }
-    path.append(entry->name);
+    updater_text::file_path(path, directory, entry->name);
     if (vorn_is_regular_file(path.c_str())) {
       ++kept;
       link = &entry->next;

@@ -15,30 +15,13 @@
 #include "support/file_info.h"
 #include "support/threads.h"
 #include "updater/remote_manifest.h"
+#include "updater/updater_text.h"
 
 namespace {
 
-char *copy_text(const char *text) {
-  if (text == nullptr) return nullptr;
-  size_t n = std::strlen(text);
-  char *copy = static_cast<char *>(std::malloc(n + 1));
-  if (copy != nullptr) std::memcpy(copy, text, n + 1);
-  return copy;
-}
-
 void replace(char **field, const char *text) {
   std::free(*field);
-  *field = copy_text(text);
-}
-
-// The path of `name` below `directory` (the name alone for an empty directory).
-void target_path(bounded_text &path, const char *directory, const char *name) {
-  path.clear();
-  if (directory != nullptr && directory[0] != '\0') {
-    path.append(directory);
-    path.append("/");
-  }
-  path.append(name);
+  *field = updater_text::copy_text(text);
 }
 
 int temp_file_usable(const char *path) {
@@ -199,7 +182,7 @@ int ketu_file_updater::update_files(const char *host, const char *root,
       continue;
     }
     bounded_text target;
-    target_path(target, destination_path, entry->name);
+    updater_text::file_path(target, destination_path, entry->name);
     if (verbose) report_about("Updating file '", entry->name, "'.");
     if (!vorn_recursive_mkdir(target.c_str(), 0700, nullptr)) {
       report_about("Unable to update file '", entry->name, "' - cannot create directory.");
