@@ -181,6 +181,8 @@ def main():
             print(f"{name:<72} {o:7.2f}s {p:7.2f}s {o / p:9.2f} {orss:7.1f}MB {prss:7.1f}MB")
             row = {"pair": name.split(" (")[0], "ours_s": o, "peer_s": p,
                    "ours_rss_mb": orss, "peer_rss_mb": prss, "runs": args.runs}
+            if name.startswith("serve"):
+                row["rss_of"] = "curl"
             if name.startswith("list"):
                 print(f"{'  entries own size':<72} {own / 1048576:7.1f}MB "
                       f"(ours peak RSS / own size {orss * 1048576 / 1024 / own * 1024:.2f})")

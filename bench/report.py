@@ -146,6 +146,8 @@ def read_network(figures, results):
         ours, peer = row["ours_s"], row["peer_s"]
         how = (f"wall time, median of {row['runs']} alternating runs; peak RSS"
                f" {row['ours_rss_mb']:.1f} MB against {row['peer_rss_mb']:.1f} MB")
+        if row.get("rss_of"):
+            how += f" (of {row['rss_of']} on both sides)"
         if "entries_own_mb" in row:
             how += f" (the entries themselves: {row['entries_own_mb']:.1f} MB)"
         figures.add(row["pair"], f"{ours:.2f} s", f"{peer:.2f} s", ours / peer if peer else None,
@@ -193,18 +195,25 @@ def machine_line():
             f"load average {load:.1f} at the end of the run")
 
 
-def markdown(figures, command):
-    now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+def cell(text):
+    """A Markdown table cell: a "|" of its own would end the cell."""
+    return text.replace("|", "\\|")
+
+
+def markdown(figures, command, results):
+    newest = max(os.path.getmtime(os.path.join(results, name)) for name in os.listdir(results))
+    when = datetime.datetime.fromtimestamp(newest, datetime.timezone.utc).strftime(
+        "%Y-%m-%d %H:%M UTC")
     lines = [BEGIN, "",
-             f"Measured {now} with `{command}`.", "",
+             f"Measured {when} with `{command}`.", "",
              f"Machine: {machine_line()}.", "",
              "| pair | ours | peer | ours' time | peer's time | ours/peer | measured as |",
              "| --- | --- | --- | ---: | ---: | ---: | --- |"]
     for pair, ours, peer, ratio, how in figures.rows:
         what_ours, what_peer = PAIRS.get(pair, (pair + "/ours", pair + "/peer"))
         ratio_text = f"{ratio:.2f}" if ratio is not None else "-"
-        lines.append(f"| `{pair}` | {what_ours} | {what_peer} | {ours} | {peer} | "
-                     f"{ratio_text} | {how} |")
+        lines.append(f"| `{pair}` | {cell(what_ours)} | {cell(what_peer)} | {ours} | {peer} | "
+                     f"{ratio_text} | {cell(how)} |")
     if figures.rss:
         lines.append("")
         lines.append("Peak RSS of the micro-benchmark programs: " + ", ".join(
@@ -244,7 +253,7 @@ def main():
         sys.exit("bench/report.py: no benchmark results")
     print_table(figures)
     if args.readme and not figures.failed:
-        write_readme(args.readme, markdown(figures, args.command))
+        write_readme(args.readme, markdown(figures, args.command, args.results))
         print(f"(written into {args.readme})")
     return 1 if figures.failed else 0
 
