@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -140,6 +141,37 @@ class FaultInjectionTest : public e2e::launcher_test {
     return e2e::eventually(20, [&] { return file_size(temp_path()) > 0; });
   }
 
+  // Ends a launcher with `stop` while the new build is half downloaded and
+  // expects the exit status `status`. Nothing may have changed: no client
+  // started, the lock is free, the old build and the manifest are untouched;
+  // and the next run installs and starts the new build.
+  void interrupt_download_then_rerun(const std::function<void(e2e::launcher_process &)> &stop,
+                                     int status) {
+    ASSERT_NO_FATAL_FAILURE(publish("client_v1", image("client_v1")));
+    ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v1"));
+    const std::string manifest_before = read_file(manifest_path());
+
+    ASSERT_NO_FATAL_FAILURE(publish("client_v2", image("client_v2", 30000)));
+    {
+      update_server slow(server_root(), 4000);
+      ASSERT_TRUE(slow.listening()) << slow.errors();
+      std::unique_ptr<e2e::launcher_process> launcher = start();
+      ASSERT_TRUE(download_under_way()) << log_text();
+      ASSERT_NO_FATAL_FAILURE(stop(*launcher));
+      EXPECT_EQ(launcher->wait(10), status) << launcher->standard_error();
+    }
+    EXPECT_EQ(recorded(), "");
+    EXPECT_TRUE(lock_is_free());
+    EXPECT_LT(file_size(temp_path()), 30000);
+    EXPECT_FALSE(path_exists(exe_dir() + "/client_v2"));
+    EXPECT_EQ(read_file(manifest_path()), manifest_before);
+    expect_consistent();
+
+    ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v2"));
+    expect_consistent();
+    EXPECT_EQ(manifest().size(), 2u);
+  }
+
   // True when no process holds the updater lock.
   bool lock_is_free() const {
     const int fd = open((exe_dir() + "/lock.tmp").c_str(), O_RDWR);
@@ -208,58 +240,20 @@ class FaultInjectionTest : public e2e::launcher_test {
   std::map<std::string, std::string> digests_;
 };
 
-// Killed outright while the new build is half downloaded: the old build and
-// the manifest are untouched, and the next run installs and starts the new one.
+// Killed outright while the new build is half downloaded.
 TEST_F(FaultInjectionTest, AKilledDownloadLeavesTheOldBuildAndIsRedoneNextRun) {
-  ASSERT_NO_FATAL_FAILURE(publish("client_v1", image("client_v1")));
-  ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v1"));
-  const std::string manifest_before = read_file(manifest_path());
-
-  ASSERT_NO_FATAL_FAILURE(publish("client_v2", image("client_v2", 30000)));
-  {
-    update_server slow(server_root(), 4000);
-    ASSERT_TRUE(slow.listening()) << slow.errors();
-    std::unique_ptr<e2e::launcher_process> launcher = start();
-    ASSERT_TRUE(download_under_way()) << log_text();
-    ASSERT_EQ(kill(launcher->pid(), SIGKILL), 0);
-    EXPECT_EQ(launcher->wait(10), 128 + SIGKILL);
-  }
-  EXPECT_LT(file_size(temp_path()), 30000);
-  EXPECT_FALSE(path_exists(exe_dir() + "/client_v2"));
-  EXPECT_EQ(read_file(manifest_path()), manifest_before);
-  expect_consistent();
-
-  ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v2"));
-  expect_consistent();
-  EXPECT_EQ(manifest().size(), 2u);
+  interrupt_download_then_rerun(
+      [](e2e::launcher_process &launcher) { kill(launcher.pid(), SIGKILL); }, 128 + SIGKILL);
 }
 
-// Q in the middle of a download quits at once, like a kill that the player
-// asked for: no client starts, the old build and the manifest are untouched,
-// the lock is free, and the next run installs the new build.
+// Q in the middle of a download quits at once, like a kill the player asked for.
 TEST_F(FaultInjectionTest, QuittingMidDownloadLeavesTheOldBuildAndIsRedoneNextRun) {
-  ASSERT_NO_FATAL_FAILURE(publish("client_v1", image("client_v1")));
-  ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v1"));
-  const std::string manifest_before = read_file(manifest_path());
-
-  ASSERT_NO_FATAL_FAILURE(publish("client_v2", image("client_v2", 30000)));
-  {
-    update_server slow(server_root(), 4000);
-    ASSERT_TRUE(slow.listening()) << slow.errors();
-    std::unique_ptr<e2e::launcher_process> launcher = start();
-    ASSERT_TRUE(download_under_way()) << log_text();
-    ASSERT_TRUE(e2e::eventually(10, [&] { return !window().empty(); }));
-    press("q");
-    EXPECT_EQ(launcher->wait(10), 0) << launcher->standard_error();
-  }
-  EXPECT_EQ(recorded(), "");
-  EXPECT_TRUE(lock_is_free());
-  EXPECT_FALSE(path_exists(exe_dir() + "/client_v2"));
-  EXPECT_EQ(read_file(manifest_path()), manifest_before);
-  expect_consistent();
-
-  ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v2"));
-  expect_consistent();
+  interrupt_download_then_rerun(
+      [this](e2e::launcher_process &) {
+        ASSERT_TRUE(e2e::eventually(10, [&] { return !window().empty(); }));
+        press("q");
+      },
+      0);
 }
 
 // The server gone in the middle of the body: the run reports the failed
