@@ -141,17 +141,24 @@ class FaultInjectionTest : public e2e::launcher_test {
     return e2e::eventually(20, [&] { return file_size(temp_path()) > 0; });
   }
 
+  // client_v1 installed by a whole run, then client_v2 published: 30000 bytes,
+  // some seconds of download from a throttled server. `manifest` is the
+  // manifest as the run left it.
+  void install_v1_then_publish_v2(std::string &manifest) {
+    ASSERT_NO_FATAL_FAILURE(publish("client_v1", image("client_v1")));
+    ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v1"));
+    manifest = read_file(manifest_path());
+    ASSERT_NO_FATAL_FAILURE(publish("client_v2", image("client_v2", 30000)));
+  }
+
   // Ends a launcher with `stop` while the new build is half downloaded and
   // expects the exit status `status`. Nothing may have changed: no client
   // started, the lock is free, the old build and the manifest are untouched;
   // and the next run installs and starts the new build.
   void interrupt_download_then_rerun(const std::function<void(e2e::launcher_process &)> &stop,
                                      int status) {
-    ASSERT_NO_FATAL_FAILURE(publish("client_v1", image("client_v1")));
-    ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v1"));
-    const std::string manifest_before = read_file(manifest_path());
-
-    ASSERT_NO_FATAL_FAILURE(publish("client_v2", image("client_v2", 30000)));
+    std::string manifest_before;
+    ASSERT_NO_FATAL_FAILURE(install_v1_then_publish_v2(manifest_before));
     {
       update_server slow(server_root(), 4000);
       ASSERT_TRUE(slow.listening()) << slow.errors();
@@ -259,11 +266,8 @@ TEST_F(FaultInjectionTest, QuittingMidDownloadLeavesTheOldBuildAndIsRedoneNextRu
 // The server gone in the middle of the body: the run reports the failed
 // download and the launcher starts the build it already had.
 TEST_F(FaultInjectionTest, AServerThatVanishesMidDownloadLeavesTheOldBuildToBoot) {
-  ASSERT_NO_FATAL_FAILURE(publish("client_v1", image("client_v1")));
-  ASSERT_NO_FATAL_FAILURE(run_to_boot("client_v1"));
-  const std::string manifest_before = read_file(manifest_path());
-
-  ASSERT_NO_FATAL_FAILURE(publish("client_v2", image("client_v2", 30000)));
+  std::string manifest_before;
+  ASSERT_NO_FATAL_FAILURE(install_v1_then_publish_v2(manifest_before));
   update_server slow(server_root(), 4000);
   ASSERT_TRUE(slow.listening()) << slow.errors();
   std::unique_ptr<e2e::launcher_process> launcher = start();
