@@ -12,6 +12,7 @@
 #include "support/bounded_text.h"
 #include "support/debug_log.h"
 #include "support/directories.h"
+#include "support/text_utilities.h"
 
 namespace {
 
@@ -20,13 +21,6 @@ constexpr int module_config_directory = 71;
 // Heap copy of the chosen directory. A replaced path is never freed: a caller
 // may still hold it.
 std::atomic<char *> config_directory_path{nullptr};
-
-char *copy_text(const char *text) {
-  const std::size_t n = std::strlen(text) + 1;
-  char *copy = static_cast<char *>(std::malloc(n));
-  if (copy != nullptr) std::memcpy(copy, text, n);
-  return copy;
-}
 
 void report_refusal(const char *path, const char *reason) {
   bounded_text tail;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "support/bounded_text.h"
+#include "support/text_utilities.h"
 
 std::atomic<int> debug_level{1};
 std::atomic<int> debug_messages_enabled{1};
@@ -31,14 +32,6 @@ std::mutex log_state_mutex;
 char *logfile_path = nullptr;           // heap copy, or null
 char *logfile_autoopen_name = nullptr;  // heap copy, or null
 std::atomic<int> logfile_failed{0};
-
-char *copy_text(const char *text) {
-  if (text == nullptr) return nullptr;
-  const std::size_t n = std::strlen(text) + 1;
-  char *copy = static_cast<char *>(std::malloc(n));
-  if (copy != nullptr) std::memcpy(copy, text, n);
-  return copy;
-}
 
 void forget_names() {
   std::free(logfile_path);

@@ -10,6 +10,7 @@
 #include "support/debug_log.h"
 #include "support/line_file.h"
 #include "support/line_reader.h"
+#include "support/text_utilities.h"
 #include "support/words.h"
 
 // On the 32-bit target a record is the 28 bytes the pool was sized for; the
@@ -24,14 +25,6 @@ constexpr int tilde_buffer_size = tilde_text_limit + 1;
 
 std::mutex pool_mutex;
 vorn_bulk_pool pool{nullptr, "struct extra_desc", 65536, static_cast<int>(sizeof(extra_desc))};
-
-char *copy_text(const char *text) {
-  if (text == nullptr) return nullptr;
-  const std::size_t n = std::strlen(text) + 1;
-  char *copy = static_cast<char *>(std::malloc(n));
-  if (copy != nullptr) std::memcpy(copy, text, n);
-  return copy;
-}
 
 // Replaces *slot by a copy of `text`; false when memory ran out (the old text
 // is then gone too, so the record never keeps a stale value).

@@ -162,6 +162,14 @@ const char *result_of(bounded_text &out) { return out.length > 0 ? out.text : nu
 
 }  // namespace
 
+char *copy_text(const char *text) {
+  if (text == nullptr) return nullptr;
+  const std::size_t n = std::strlen(text) + 1;
+  char *copy = static_cast<char *>(std::malloc(n));
+  if (copy != nullptr) std::memcpy(copy, text, n);
+  return copy;
+}
+
 int safe_strcpy(char *destination, const char *source, int size) {
   if (destination == nullptr) {
     error("Error in safe_strcpy(), NULL dest.");

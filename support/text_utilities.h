@@ -1,5 +1,5 @@
-// String helpers: a bounded copy, a keyword-list editor, option extraction
-// from blank-separated word lists, and a wildcard match.
+// String helpers: a bounded copy, a heap copy, a keyword-list editor, option
+// extraction from blank-separated word lists, and a wildcard match.
 //
 // Words are as in support/words.h: separated by blanks, tabs and line feeds,
 // compared with ASCII case folding. Results that are texts go into a caller's
@@ -18,6 +18,10 @@ class bounded_text;
 // below 1 (nothing written), a null source (the destination becomes empty), or
 // a source too long (its first size - 1 characters are kept, terminated).
 int safe_strcpy(char *destination, const char *source, int size);
+
+// A malloc'ed copy of `text` that the caller frees with free(); null for a
+// null text or when memory runs out.
+char *copy_text(const char *text);
 
 // Edits a keyword list, a heap text (malloc) of words joined by single blanks
 // or null when empty, through `list`, and returns a reply for the user:

@@ -14,6 +14,7 @@
 #include "support/debug_log.h"
 #include "support/file_info.h"
 #include "support/line_reader.h"
+#include "support/text_utilities.h"
 #include "support/words.h"
 #include "updater/updater_text.h"
 
@@ -21,8 +22,6 @@ namespace {
 
 constexpr int module_updater = 12;
 constexpr int line_buffer = 1024;
-
-using updater_text::copy_text;
 
 int is_blank(char c) { return c == ' ' || c == '\t'; }
 int is_separator(char c) { return c == ' ' || c == '\t' || c == '\n'; }

@@ -13,6 +13,7 @@
 #include "support/bounded_text.h"
 #include "support/directories.h"
 #include "support/file_info.h"
+#include "support/text_utilities.h"
 #include "support/threads.h"
 #include "updater/remote_manifest.h"
 #include "updater/updater_text.h"
@@ -21,7 +22,7 @@ namespace {
 
 void replace(char **field, const char *text) {
   std::free(*field);
-  *field = updater_text::copy_text(text);
+  *field = copy_text(text);
 }
 
 int temp_file_usable(const char *path) {

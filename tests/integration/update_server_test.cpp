@@ -22,10 +22,14 @@
 #include "common/test_support.h"
 #include "gtest/gtest.h"
 #include "http/http_processor.h"
+#include "integration/loopback_peers.h"
 #include "net/network_socket.h"
 
 namespace {
 
+using loopback_peers::find_program;
+using loopback_peers::program_result;
+using loopback_peers::run_program;
 using testing_support::eventually;
 using testing_support::read_file;
 using testing_support::temp_dir;
@@ -44,20 +48,6 @@ std::string pattern_bytes(size_t size, unsigned seed) {
   return bytes;
 }
 
-bool program_on_path(const char *name) {
-  const char *path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string candidate = dirs.substr(start, end - start) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 // Waits for `pid` for up to `seconds`; its exit status, 128 + signal, or -1
 // when it is still running.
 int wait_for_exit(pid_t pid, double seconds) {
@@ -65,41 +55,6 @@ int wait_for_exit(pid_t pid, double seconds) {
   const bool ended = eventually(seconds, [&] { return waitpid(pid, &status, WNOHANG) == pid; });
   if (!ended) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-struct command_result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs a program (no shell) with stdout and stderr captured in files of
-// `scratch`; gives up after 60 s.
-command_result run_command(const temp_dir &scratch, const std::vector<std::string> &args) {
-  const std::string out_path = scratch / "command.out";
-  const std::string err_path = scratch / "command.err";
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0) _exit(126);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char *> argv;
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  command_result result;
-  result.status = wait_for_exit(pid, 60);
-  if (result.status == -1) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
-  return result;
 }
 
 // One running server. stop() signals it and reports how it ended.
@@ -229,9 +184,9 @@ class UpdateServerTest : public ::testing::Test {
   }
 
   // curl -sS with a time limit, then `args`.
-  command_result curl(std::vector<std::string> args) {
+  program_result curl(std::vector<std::string> args) {
     args.insert(args.begin(), {"curl", "-sS", "--max-time", "30"});
-    return run_command(scratch, args);
+    return run_program(args);
   }
 
   // The status code of one request made with `options` (the body goes to
@@ -251,8 +206,9 @@ class UpdateServerTest : public ::testing::Test {
   server_process server;
 };
 
-#define REQUIRE_CURL() \
-  if (!program_on_path("curl")) GTEST_SKIP() << "curl is not installed; skipping"
+#define REQUIRE_CURL()                                                \
+  if (find_program({"/usr/bin/curl", "/usr/local/bin/curl"}).empty()) \
+  GTEST_SKIP() << "curl is not installed; skipping"
 
 TEST_F(UpdateServerTest, ServesFilesByteForByte) {
   REQUIRE_CURL();
@@ -299,7 +255,7 @@ TEST_F(UpdateServerTest, HeadAnnouncesTheLengthWithoutABody) {
   write_file(root + "/file.bin", pattern_bytes(4321, 3));
   start_server();
 
-  command_result head = curl({"-I", "-w", "downloaded=%{size_download}", server.url("file.bin")});
+  program_result head = curl({"-I", "-w", "downloaded=%{size_download}", server.url("file.bin")});
   EXPECT_EQ(head.status, 0) << head.err;
   EXPECT_NE(head.out.find("HTTP/1.1 200 OK\r\n"), std::string::npos) << head.out;
   EXPECT_NE(head.out.find("Content-Length: 4321\r\n"), std::string::npos) << head.out;
@@ -399,7 +355,7 @@ TEST_F(UpdateServerTest, KeepsTheConnectionAliveAcrossRequests) {
   write_file(root + "/two.bin", pattern_bytes(3000, 5));
   start_server();
 
-  command_result r =
+  program_result r =
       curl({"-o", scratch / "one", "-o", scratch / "two", "-w", "%{http_code} %{num_connects}\n",
             server.url("one.bin"), server.url("two.bin")});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -633,14 +589,14 @@ TEST(UpdateServerCommandLineTest, BadUsageEndsWithStatusTwo) {
     std::string shown;
     for (const std::string &a : arguments) shown += " " + a;
     SCOPED_TRACE(shown);
-    command_result r = run_command(scratch, args);
+    program_result r = run_program(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("virelan-update-server: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("usage: "), std::string::npos);
     EXPECT_EQ(r.out, "");
   }
 
-  command_result help = run_command(scratch, {server_program, "--help"});
+  program_result help = run_program({server_program, "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: virelan-update-server --root DIR --port N", 0), 0u) << help.out;
 }
