@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "fuzz/http_fuzz_checks.h"
 #include "http/http_processor.h"
@@ -27,21 +26,9 @@
 
 namespace {
 
-volatile unsigned body_sum;  // every body byte is read into it
-
 struct fuzz_state {
   int head_request = 0;
-  // The block being handed to receive_all: body bytes must lie inside it.
-  const char *block = nullptr;
-  int block_length = 0;
-  // Set while connection_closed() runs, so that a completion knows its cause.
-  int closing = 0;
-  // The message between message_received and message_complete.
-  int open = 0;
-  int has_body = 0;
-  int chunked = 0;
-  int length = -1;
-  long long body = 0;
+  http_fuzz::message_tracker message;
 };
 
 fuzz_state *state_of(void *user_data) { return static_cast<fuzz_state *>(user_data); }
@@ -53,55 +40,24 @@ void check_fields(const vorn_http_data_processor_oline &p) { http_fuzz::check_fi
 
 int on_message_received(vorn_http_data_processor_oline *p, void *user_data) {
   fuzz_state *s = state_of(user_data);
-  check(!s->open);  // once per message: the previous one was completed
-  check(!s->closing);
   check_fields(*p);
   check(p->status_code > 0);  // only a response reaches a client's owner
   int no_body_status = (p->status_code >= 100 && p->status_code <= 199) || p->status_code == 204 ||
                        p->status_code == 304;
   if (s->head_request || no_body_status) check(!p->in_body);
-  s->open = 1;
-  s->has_body = p->in_body;
-  s->chunked = p->rx_chunked;
-  s->length = p->content_length;
-  s->body = 0;
+  s->message.received(*p);
   return 1;
 }
 
 int on_content_data(vorn_http_data_processor_oline *p, void *user_data, const char *data,
                     int length) {
-  fuzz_state *s = state_of(user_data);
-  check(s->open && s->has_body);  // after message_received, and only when a body was announced
-  check(length >= 1);
-  check(data != nullptr && s->block != nullptr);
-  // The bytes come straight from the block being received.
-  check(data >= s->block && length <= s->block_length &&
-        data - s->block <= s->block_length - length);
-  check(p->in_body);
-  if (p->rx_chunked) {
-    check(p->chunk_state == 2 && length <= p->chunk_remaining);
-  } else if (p->content_length >= 0) {
-    check(static_cast<long long>(p->body_received) + length <= p->content_length);
-  }
-  s->body += length;
-  if (!s->chunked && s->length >= 0) check(s->body <= s->length);
-  unsigned sum = 0;
-  for (int i = 0; i < length; ++i) sum += static_cast<unsigned char>(data[i]);
-  body_sum = body_sum + sum;
+  state_of(user_data)->message.content(*p, data, length);
   return 1;
 }
 
 int on_message_complete(vorn_http_data_processor_oline *p, void *user_data) {
-  fuzz_state *s = state_of(user_data);
-  check(s->open);  // once per message_received
-  check(!p->in_body);
   check_fields(*p);
-  if (!s->has_body) check(s->body == 0);
-  int until_close = s->has_body && !s->chunked && s->length < 0;
-  // A body that runs until the close ends only with the close, and only such a body does.
-  check(until_close == s->closing);
-  if (s->has_body && !s->chunked && s->length >= 0) check(s->body == s->length);
-  s->open = 0;
+  state_of(user_data)->message.complete(*p);
   return 1;
 }
 
@@ -156,26 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   check(sent >= 8 &&
         std::memcmp(request, s.head_request ? "HEAD /" : "GET /", s.head_request ? 6 : 5) == 0);
 
-  std::size_t position = 0;
-  for (std::size_t k = 0; position < input_size; ++k) {
-    std::size_t n = split_count > 0 ? splits[k % split_count] : 0;
-    if (n == 0 || n > input_size - position) n = input_size - position;
-    std::vector<char> block(input + position, input + position + n);
-    s.block = block.data();
-    s.block_length = static_cast<int>(n);
-    int result = p.receive_all(block.data(), static_cast<int>(n));
-    s.block = nullptr;
+  s.message.feed(p, splits, split_count, input, input_size, [&p](int result) {
     check(result == 1 || result == -1);  // only a server discards input
     check_fields(p);
     char unused[1];
     check(drain(p, unused, 0) == 0);  // a client answers nothing
-    if (result != 1) break;
-    position += n;
-  }
-
-  s.closing = 1;
-  p.connection_closed();
-  s.closing = 0;
+    return result == 1;
+  });
+  s.message.close(p);
   check_fields(p);
   return 0;
 }

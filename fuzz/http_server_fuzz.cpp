@@ -23,7 +23,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "fuzz/http_fuzz_checks.h"
 #include "http/http_processor.h"
@@ -31,24 +30,12 @@
 
 namespace {
 
-volatile unsigned body_sum;  // every body byte is read into it
-
 struct fuzz_state {
   int answers = 0;
   int messages = 0;
   // Outgoing body bytes the tx callback still hands out for the last response.
   int tx_left = 0;
-  // The block being handed to receive_all: body bytes must lie inside it.
-  const char *block = nullptr;
-  int block_length = 0;
-  // Set while connection_closed() runs, so that a completion knows its cause.
-  int closing = 0;
-  // The message between message_received and message_complete.
-  int open = 0;
-  int has_body = 0;
-  int chunked = 0;
-  int length = -1;
-  long long body = 0;
+  http_fuzz::message_tracker message;
 };
 
 fuzz_state *state_of(void *user_data) { return static_cast<fuzz_state *>(user_data); }
@@ -101,15 +88,9 @@ void answer(vorn_http_data_processor_oline *p, fuzz_state *s) {
 
 int on_message_received(vorn_http_data_processor_oline *p, void *user_data) {
   fuzz_state *s = state_of(user_data);
-  check(!s->open);  // once per message: the previous one was completed
-  check(!s->closing);
   check_fields(*p);
   check(p->status_code == 0);  // only a request reaches a server's owner
-  s->open = 1;
-  s->has_body = p->in_body;
-  s->chunked = p->rx_chunked;
-  s->length = p->content_length;
-  s->body = 0;
+  s->message.received(*p);
   answer(p, s);
   check_fields(*p);
   return 1;
@@ -117,38 +98,13 @@ int on_message_received(vorn_http_data_processor_oline *p, void *user_data) {
 
 int on_content_data(vorn_http_data_processor_oline *p, void *user_data, const char *data,
                     int length) {
-  fuzz_state *s = state_of(user_data);
-  check(s->open && s->has_body);  // after message_received, and only when a body was announced
-  check(length >= 1);
-  check(data != nullptr && s->block != nullptr);
-  // The bytes come straight from the block being received.
-  check(data >= s->block && length <= s->block_length &&
-        data - s->block <= s->block_length - length);
-  check(p->in_body);
-  if (p->rx_chunked) {
-    check(p->chunk_state == 2 && length <= p->chunk_remaining);
-  } else if (p->content_length >= 0) {
-    check(static_cast<long long>(p->body_received) + length <= p->content_length);
-  }
-  s->body += length;
-  if (!s->chunked && s->length >= 0) check(s->body <= s->length);
-  unsigned sum = 0;
-  for (int i = 0; i < length; ++i) sum += static_cast<unsigned char>(data[i]);
-  body_sum = body_sum + sum;
+  state_of(user_data)->message.content(*p, data, length);
   return 1;
 }
 
 int on_message_complete(vorn_http_data_processor_oline *p, void *user_data) {
-  fuzz_state *s = state_of(user_data);
-  check(s->open);  // once per message_received
-  check(!p->in_body);
   check_fields(*p);
-  if (!s->has_body) check(s->body == 0);
-  int until_close = s->has_body && !s->chunked && s->length < 0;
-  // A body that runs until the close ends only with the close, and only such a body does.
-  check(until_close == s->closing);
-  if (s->has_body && !s->chunked && s->length >= 0) check(s->body == s->length);
-  s->open = 0;
+  state_of(user_data)->message.complete(*p);
   return 1;
 }
 
@@ -204,27 +160,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   char sent[8] = {};
   long long sent_total = 0;
-  std::size_t position = 0;
-  for (std::size_t k = 0; position < input_size; ++k) {
-    std::size_t n = split_count > 0 ? splits[k % split_count] : 0;
-    if (n == 0 || n > input_size - position) n = input_size - position;
-    std::vector<char> block(input + position, input + position + n);
-    s.block = block.data();
-    s.block_length = static_cast<int>(n);
-    int result = p.receive_all(block.data(), static_cast<int>(n));
-    s.block = nullptr;
+  s.message.feed(p, splits, split_count, input, input_size, [&](int result) {
     check(result == 1 || result == 0 || result == -1);
     check_fields(p);
     drain(p, sent, &sent_total);
-    if (result != 1) break;
-    position += n;
-  }
+    return result == 1;
+  });
   // Everything a server queues is a response.
   if (sent_total > 0) check(sent_total >= 8 && std::memcmp(sent, "HTTP/1.", 7) == 0);
 
-  s.closing = 1;
-  p.connection_closed();
-  s.closing = 0;
+  s.message.close(p);
   check_fields(p);
   return 0;
 }
